@@ -177,7 +177,10 @@ public:
     void GetHistogram(THistogram& histogram);
     bool IsGrayPalette() const;
 
-    // ==== Image files (dib/bmp.cpp, dib/tiff.cpp, dib/jpeg.cpp, dib/png.cpp) ====
+    // ==== Image files: format detection, bitmap, TIFF, JPEG (dib/image_file.cpp, dib/bmp.cpp, dib/tiff.cpp, dib/jpeg.cpp) ====
+
+    // ==== Image files: PNG through the PNG codec (dib/png.cpp, dib/png_codec.*) ====
+    void LoadFromPngStream(TStream& stream);
 
     // ==== Rendering and geometry (dib/render.cpp, dib/geometry.cpp) ====
 
