@@ -180,7 +180,15 @@ public:
     // ==== Image files: format detection, bitmap, TIFF, JPEG (dib/image_file.cpp, dib/bmp.cpp, dib/tiff.cpp, dib/jpeg.cpp) ====
 
     // ==== Image files: PNG through the PNG codec (dib/png.cpp, dib/png_codec.*) ====
+    // Reads a PNG (every color type and depth, interlaced or not) through the codec. The
+    // resolution comes from the pHYs chunk (0 without one). A failed load leaves the image empty.
     void LoadFromPngStream(TStream& stream);
+    // Writes the image as PNG: 1, 4 and 8 bits as palette images carrying the color table,
+    // 24 bits as RGB; a pHYs chunk holds the resolution (none when both resolutions are 0).
+    void SaveToPngStream(TStream& stream);
+    // As SaveToPngStream, into a temporary file beside FileName that replaces FileName only
+    // once it is complete; on failure the temporary file is removed and FileName is untouched.
+    void SaveToPngFile(const std::string& fileName);
 
     // ==== Rendering and geometry (dib/render.cpp, dib/geometry.cpp) ====
 
