@@ -225,6 +225,19 @@ public:
     static void RunLengths(const std::vector<int32_t>& values, std::vector<int32_t>& runs, int32_t& runCount);
 
     // ==== Image and text blocks (cleanup/blocks.cpp) ====
+    // The page reduced to half its size: an output pixel is black when any pixel of its 2 x 2
+    // source block is not white; an odd last column or row is dropped. 1-bit images only.
+    // The caller owns the result.
+    TDIB* HalfSize();
+    // Rect shrunk past its nearly empty border rows and columns (see cleanup/blocks.cpp);
+    // (0, 0, 0, 0) when it holds no black pixel. 1-bit images; Rect must lie inside the image.
+    TRect TrimBlock(const TRect& rect, int32_t toleranceX, int32_t toleranceY);
+    // The text-texture test of a region: two typical gap widths between ink columns and a
+    // black density strictly between 15 and 70 percent.
+    bool IsTextRegion(const TRect& rect);
+    // The line period of a row profile: the step in minPeriod ... maxPeriod (only steps that
+    // divide the profile nearly evenly) whose samples have the smallest sum; 0 when none.
+    static int32_t FindPeriod(const std::vector<int32_t>& values, int32_t minPeriod, int32_t maxPeriod);
 
 private:
     void Convert8To1();
