@@ -220,6 +220,26 @@ public:
     // ==== Color dropout, repair, dither removal (cleanup/filters.cpp) ====
 
     // ==== Projection profiles (cleanup/profiles.cpp) ====
+    // Per-column / per-row black counts. 1-bit: the rectangle must lie inside the image
+    // ("Invalid rect !") and entry i belongs to its i-th column or row. 8 and 24-bit: dark
+    // pixels, indexed by absolute column (RowBytes entries) or row (Height entries), the
+    // rectangle restricting only the other direction. 4-bit: an empty array.
+    std::vector<int32_t> ColumnProfile(const TRect& rect);
+    std::vector<int32_t> RowProfile(const TRect& rect);
+    // Set bits among rows y ... y + count - 1 of column x of a 1-bit image.
+    int32_t CountSetBitsInColumn(int32_t x, int32_t y, int32_t count);
+    static void FreeProfile(std::vector<int32_t>& values);
+    // The integer-array toolkit; these touch no image.
+    static void SmoothProfile(std::vector<int32_t>& values, int32_t window);
+    static void SmoothProfileWeighted(std::vector<int32_t>& values);
+    static int32_t ProfileMean(const std::vector<int32_t>& values);
+    static int32_t ProfileMax(const std::vector<int32_t>& values);
+    static int32_t ProfileMin(const std::vector<int32_t>& values);
+    static void BinarizeProfile(std::vector<int32_t>& values, int32_t threshold, int32_t low, int32_t high);
+    // marks[i]: 1 at a maximum, -1 at a minimum, 0 elsewhere.
+    static void FindExtrema(const std::vector<int32_t>& values, std::vector<int32_t>& marks, bool useMean);
+    static void ProfileHistogram(const std::vector<int32_t>& values, std::vector<int32_t>& histo, int32_t& size);
+    static void RunLengths(const std::vector<int32_t>& values, std::vector<int32_t>& runs, int32_t& runCount);
 
     // ==== Image and text blocks (cleanup/blocks.cpp) ====
 
