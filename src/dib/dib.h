@@ -199,6 +199,23 @@ public:
     // ==== Line removal (cleanup/lines.cpp) ====
 
     // ==== Black border removal (cleanup/border.cpp) ====
+    // Finds the page inside dark bands along the edges. Rect := the inclusive content
+    // rectangle: each side is the first column (row) met from its edge that begins a stretch of
+    // R + 1 consecutive content lines (R = MinRun, or round(resolution / 25) when MinRun < 0);
+    // a line is content when its light pixels number more than round(length * Percent / 100).
+    // Light: the white bit for 1 bit; 128 ... 255 for 8 bits (0 ... 128 unless WhiteIndex is
+    // 255); gray Trunc(0.3 B + 0.59 G + 0.11 R) >= 128 for 24 bits. No content line on a side
+    // leaves that side on the image edge; other formats give the whole image. Never raises.
+    void FindBlackBorder(int32_t MinRun, TRect& Rect, double Percent);
+    // Paints every pixel outside Rect with BackgroundIndex (parts outside the image skipped).
+    void ClearOutsideRect(const TRect& Rect);
+    // WhiteIndex for 1 bit; otherwise the most frequent histogram level of 128 ... 255 (0 ... 128
+    // when WhiteIndex is 0), level 255 winning unless exceeded, as an index (8 bits) or as the
+    // raw gray value B | B << 8 | B << 16 (24 bits). Raises for 4 bits (from the histogram).
+    int32_t BackgroundIndex();
+    // Number of 1 bits among the Width pixels of row Y / column X. 1-bit images only.
+    int32_t CountRowOnes(int32_t Y);
+    int32_t CountColumnOnes(int32_t X);
 
     // ==== Color dropout, repair, dither removal (cleanup/filters.cpp) ====
 
