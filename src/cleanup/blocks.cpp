@@ -9,12 +9,21 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "cleanup/profile_bits.h"
 #include "dib/dib.h"
 #include "platform/exceptions.h"
+#include "platform/numeric.h"
+
+// The page search needs the blob lists and tracers of cleanup/blobs.h; until they are part of
+// the tree it is left out of the build.
+#if __has_include("cleanup/blobs.h")
+#include "cleanup/blobs.h"
+#define QIL_BLOCKS_HAVE_BLOB_LISTS 1
+#endif
 
 namespace qil {
 
@@ -236,5 +245,232 @@ int32_t TDIB::FindPeriod(const std::vector<int32_t>& values, int32_t minPeriod, 
     }
     return result;
 }
+
+TDIB::TBlockSizes TDIB::BlockSizes(int32_t xResolution, int32_t yResolution) {
+    const Extended x = xResolution, y = yResolution;
+    auto size = [](Extended v) { return static_cast<int32_t>(std::max<int64_t>(Round(v), 0)); };
+    return TBlockSizes{size(x / 100), size(y / 100), size(x / 50), size(y / 50), size(y * 0.08L), size(y * 0.3L)};
+}
+
+#ifdef QIL_BLOCKS_HAVE_BLOB_LISTS
+
+namespace {
+
+// Sets every pixel of the inclusive rectangle (inside the image) of a 1-bit image to the bit
+// value `value`: PaintRect a byte at a time.
+void FillRect1(TDIB& dib, const TRect& r, int32_t value) {
+    const int32_t firstByte = r.Left >> 3, lastByte = r.Right >> 3;
+    const uint8_t headMask = static_cast<uint8_t>(0xFFu >> (r.Left & 7));
+    const uint8_t tailMask = static_cast<uint8_t>(0xFF00u >> ((r.Right & 7) + 1));
+    const uint8_t fill = value ? 0xFF : 0x00;
+    auto put = [&](uint8_t& b, uint8_t mask) { b = static_cast<uint8_t>((b & ~mask) | (fill & mask)); };
+    for (int32_t y = r.Top; y <= r.Bottom; ++y) {
+        uint8_t* row = dib.Rows[y];
+        if (firstByte == lastByte) {
+            put(row[firstByte], static_cast<uint8_t>(headMask & tailMask));
+            continue;
+        }
+        put(row[firstByte], headMask);
+        if (lastByte - firstByte > 1) std::memset(row + firstByte + 1, fill, static_cast<size_t>(lastByte - firstByte - 1));
+        put(row[lastByte], tailMask);
+    }
+}
+
+int64_t Area(const TRect& r) { return int64_t(r.Right - r.Left + 1) * int64_t(r.Bottom - r.Top + 1); }
+
+// The candidate lists of the pyramid (index = level; level 0 has none) and the classification
+// of a candidate by its finer-level children.
+class Classifier {
+public:
+    explicit Classifier(std::vector<std::unique_ptr<TBlobList>>& lists) : lists_(lists), memo_(lists.size()) {
+        for (size_t l = 0; l < lists.size(); ++l)
+            if (lists[l]) memo_[l].assign(static_cast<size_t>(lists[l]->Count()), -1);
+    }
+
+    // A candidate already decided keeps its Tag; an undecided one of level 1 becomes an image
+    // (Tag 2). Otherwise the finer candidates overlapping it by more than 80 % are classified
+    // in turn: text (1) when the image children cover less than 5 % of its area, image (2)
+    // when the text children do, undecided (0) otherwise or when there are no finer
+    // candidates. That verdict is not stored in the candidate (it is remembered here only to
+    // avoid classifying a candidate again; it cannot change during the pass).
+    int32_t ClassifyBlob(int32_t q, int32_t lvl) {
+        TBlob& blob = lists_[lvl]->Items(q);
+        if (blob.Tag != 0 || lvl < 2) {
+            if (blob.Tag == 0) blob.Tag = 2;
+            return blob.Tag;
+        }
+        int8_t& known = memo_[lvl][static_cast<size_t>(q)];
+        if (known >= 0) return known;
+        const int64_t limit = Area(blob) / 20;
+        int64_t textArea = 0, imageArea = 0;
+        int32_t v = 0;
+        TBlobList& children = *lists_[lvl - 1];
+        for (int32_t c = 0; c < children.Count(); ++c) {
+            const TBlob& child = children.Items(c);
+            if (OverlapPercent(child, blob) > 80) {
+                const int64_t area = Area(child);
+                const int32_t kind = ClassifyBlob(c, lvl - 1);
+                if (kind == 1) textArea += area;
+                else if (kind == 2) imageArea += area;
+            }
+            v = imageArea < limit ? 1 : textArea < limit ? 2 : 0;
+        }
+        known = static_cast<int8_t>(v);
+        return v;
+    }
+
+private:
+    std::vector<std::unique_ptr<TBlobList>>& lists_;
+    std::vector<std::vector<int8_t>> memo_;
+};
+
+}  // namespace
+
+// Notes:
+//  - Pyramid: level 0 is a Duplicate of the page (the working copy), level k the HalfSize of
+//    level k - 1, one level per halving of (Width, Height) done while both exceed 100.
+//  - Text pass, from the top level down to 1: the 4-connected components of the level image,
+//    less those at most 5 % black and those inside an earlier one, are the candidates; each
+//    (from the last) is mapped to full resolution, clipped to the page, trimmed on the page
+//    with the tolerances and stored back. Candidates below the minimum block size are skipped;
+//    those inside an accepted text block are text (Tag 1). The others are cut into strips one
+//    line period high (the period of the smoothed row profile, or the block height); the block
+//    is text when at most one strip fails IsTextRegion (the test stops at the third failure)
+//    or the whole block passes it; text is recorded, blanked in the working copy and tagged.
+//    The pass ends after the first level where no candidate was rejected.
+//  - Classification pass, from the top level down, candidates in index order: ClassifyBlob
+//    (see Classifier); a text or image verdict adds the rectangle to its list unless a block
+//    of either list already contains it (shrunk by 2).
+//  - Each list then gets MergeOverlapping(50), ComputeCenters and SortByCenter.
+//  - A resolution below 7 dpi gives a minimum period of 0, which is never tried (the block
+//    height serves as the period). A candidate whose trimmed rectangle holds no black pixel is
+//    never examined or classified (it only matters when the minimum block size is 1 or less).
+//  - onProgress, when given, gets the index of every candidate about to be examined.
+void TDIB::FindImagesAndText(TBlobList& textBlocks, TBlobList& imageBlocks, const TProgressEvent& onProgress) {
+    if (ImageFormat != fmt1Bit) throw Exception(kNeeds1Bit);
+    imageBlocks.Clear();
+    textBlocks.Clear();
+    const TBlockSizes sz = BlockSizes(XResolution(), YResolution());
+    const int32_t pageW = Width();
+    const int32_t pageH = Height();
+
+    // 1. The pyramid.
+    std::vector<std::unique_ptr<TDIB>> levels;
+    levels.emplace_back(Duplicate());
+    for (int32_t w = pageW, h = pageH; w > 100 && h > 100; w /= 2, h /= 2) levels.emplace_back(levels.back()->HalfSize());
+    const int32_t top = static_cast<int32_t>(levels.size()) - 1;
+    std::vector<std::unique_ptr<TBlobList>> lists(levels.size());
+    std::vector<std::vector<bool>> emptyCandidate(levels.size());
+    for (int32_t l = 1; l <= top; ++l) lists[l] = std::make_unique<TBlobList>();
+    TDIB& work = *levels[0];
+
+    auto bigEnough = [&](const TRect& r) {
+        return r.Right - r.Left + 1 >= sz.MinBlockWidth && r.Bottom - r.Top + 1 >= sz.MinBlockHeight;
+    };
+
+    // 2. Text pass.
+    for (int32_t lvl = top; lvl >= 1; --lvl) {
+        bool done = true;
+        TBlobList& list = *lists[lvl];
+        levels[lvl]->FindBlobs(false, 0, 0, 0, &list);
+        list.RemoveByDensity(0, 5);
+        list.RemoveContained();
+        emptyCandidate[lvl].assign(static_cast<size_t>(list.Count()), false);
+        const int32_t scale = int32_t(1) << lvl;
+        for (int32_t q = list.Count() - 1; q >= 0; --q) {
+            if (onProgress) onProgress(q);
+            TBlob& cand = list.Items(q);
+            TRect r{cand.Left * scale, cand.Top * scale, (cand.Right + 1) * scale - 1, (cand.Bottom + 1) * scale - 1};
+            r.Right = std::min(r.Right, pageW - 1);
+            r.Bottom = std::min(r.Bottom, pageH - 1);
+            bool empty;
+            r = Trim(*this, r, sz.ToleranceX, sz.ToleranceY, empty);
+            cand.SetRect(r);
+            if (empty) {
+                emptyCandidate[lvl][static_cast<size_t>(q)] = true;
+                continue;
+            }
+            if (!bigEnough(r)) continue;
+            if (textBlocks.IndexOfContaining(r) >= 0) {
+                cand.Tag = 1;
+                continue;
+            }
+            std::vector<int32_t> profile = work.RowProfile(r);
+            const int32_t hb = r.Bottom - r.Top + 1;
+            SmoothProfileWeighted(profile);
+            int32_t period = FindPeriod(profile, sz.MinPeriod, sz.MaxPeriod);
+            if (period == 0) period = hb;
+            const int32_t strips = hb / period;
+            int32_t passed = 0;
+            for (int32_t i = 0; i < strips; ++i) {
+                const TRect strip{r.Left, r.Top + i * period, r.Right, r.Top + i * period + period - 1};
+                if (work.IsTextRegion(strip)) ++passed;
+                if (i - 1 > passed) break;
+            }
+            if (passed >= strips - 1 || work.IsTextRegion(r)) {
+                textBlocks.AddBlob(r, 0, 0, 0);
+                FillRect1(work, r, work.WhiteIndex());  // PaintRect(r, WhiteIndex), a byte at a time
+                cand.Tag = 1;
+            } else {
+                done = false;
+            }
+        }
+        if (done) break;
+    }
+
+    // 3. Classification pass.
+    textBlocks.Clear();
+    Classifier classifier(lists);
+    for (int32_t lvl = top; lvl >= 1; --lvl) {
+        TBlobList& list = *lists[lvl];
+        for (int32_t q = 0; q < list.Count(); ++q) {
+            const TBlob& cand = list.Items(q);
+            if (!bigEnough(cand) || emptyCandidate[lvl][static_cast<size_t>(q)]) continue;
+            const int32_t v = classifier.ClassifyBlob(q, lvl);
+            if (v != 1 && v != 2) continue;
+            const TRect r = cand.AsRect();
+            if (imageBlocks.IndexOfContaining(r) >= 0 || textBlocks.IndexOfContaining(r) >= 0) continue;
+            (v == 1 ? textBlocks : imageBlocks).AddBlob(r, 0, 0, 0);
+        }
+    }
+
+    // 4. Reading order.
+    for (TBlobList* result : {&textBlocks, &imageBlocks}) {
+        result->MergeOverlapping(50);
+        result->ComputeCenters();
+        result->SortByCenter();
+    }
+}
+
+// Notes:
+//  - The four edges (Left, Top)-(Right, Top), (Left, Bottom)-(Right, Bottom),
+//    (Left, Top)-(Left, Bottom), (Right, Top)-(Right, Bottom) through DrawLine.
+//  - Points outside the image are skipped: each edge is clipped to the image first (frames
+//    grown around blocks at the page edge reach outside it).
+void TDIB::DrawBlobFrame(const TRect& rect, int32_t index) {
+    const int32_t w = Width(), h = Height();
+    auto horizontal = [&](int32_t y, int32_t x1, int32_t x2) {
+        if (x1 > x2) std::swap(x1, x2);
+        x1 = std::max(x1, 0);
+        x2 = std::min(x2, w - 1);
+        if (y >= 0 && y < h && x1 <= x2) DrawLine(x1, y, x2, y, index);
+    };
+    auto vertical = [&](int32_t x, int32_t y1, int32_t y2) {
+        if (y1 > y2) std::swap(y1, y2);
+        y1 = std::max(y1, 0);
+        y2 = std::min(y2, h - 1);
+        if (x >= 0 && x < w && y1 <= y2) DrawLine(x, y1, x, y2, index);
+    };
+    horizontal(rect.Top, rect.Left, rect.Right);
+    horizontal(rect.Bottom, rect.Left, rect.Right);
+    vertical(rect.Left, rect.Top, rect.Bottom);
+    vertical(rect.Right, rect.Top, rect.Bottom);
+}
+
+void TDIB::DrawBlobFrames(TBlobList& list, int32_t index) {
+    for (int32_t i = 0; i < list.Count(); ++i) DrawBlobFrame(list.Items(i), index);
+}
+
+#endif  // QIL_BLOCKS_HAVE_BLOB_LISTS
 
 }  // namespace qil

@@ -6,6 +6,7 @@
 // images a pixel is dark when its value (24-bit: (B + G + R) div 3) is 128 ... 255 with
 // BlackIndex != 0, or 0 ... 127 with BlackIndex = 0.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -27,6 +28,16 @@ struct DarkTest {
     bool high;
     bool operator()(int32_t v) const { return high ? v >= 128 : v <= 127; }
 };
+
+// kSpreadBits[b]: byte k of the word is 1 when bit 0x80 >> k of b is set.
+constexpr std::array<uint64_t, 256> MakeSpreadBits() {
+    std::array<uint64_t, 256> t{};
+    for (int b = 0; b < 256; ++b)
+        for (int k = 0; k < 8; ++k)
+            if (b & (0x80 >> k)) t[b] |= uint64_t(1) << (8 * k);
+    return t;
+}
+constexpr std::array<uint64_t, 256> kSpreadBits = MakeSpreadBits();
 
 inline int32_t pixelValue(const uint8_t* row, int32_t x, bool is24) {
     if (!is24) return row[x];
@@ -55,27 +66,40 @@ std::vector<int32_t> TDIB::ColumnProfile(const TRect& rect) {
         const int32_t cols = rect.Right - rect.Left + 1;
         if (cols <= 0) return {};
         std::vector<int32_t> profile(static_cast<size_t>(cols), 0);
-        // Count black bits directly: flip the bytes when black is the clear bit, then visit
-        // only the set bits, so white stretches cost one byte test per eight pixels.
+        // Eight columns at a time: each byte adds its eight black bits to eight byte-wide
+        // counters of one 64-bit word, flushed into the profile before they can overflow.
         const uint8_t flip = BlackIndex() == 1 ? 0x00 : 0xFF;
         const int32_t firstByte = rect.Left >> 3;
         const int32_t lastByte = rect.Right >> 3;
         const uint8_t headMask = static_cast<uint8_t>(0xFFu >> (rect.Left & 7));
         const uint8_t tailMask = static_cast<uint8_t>(0xFF00u >> ((rect.Right & 7) + 1));
-        const int32_t base = firstByte * 8 - rect.Left;  // entry of the first bit of byte firstByte
-        for (int32_t y = rect.Top; y <= rect.Bottom; ++y) {
-            const uint8_t* row = Rows[y];
-            for (int32_t i = firstByte; i <= lastByte; ++i) {
-                unsigned b = static_cast<uint8_t>(row[i] ^ flip);
-                if (i == firstByte) b &= headMask;
-                if (i == lastByte) b &= tailMask;
-                while (b) {
-                    int32_t bit = std::countl_zero(static_cast<uint8_t>(b));
-                    ++profile[static_cast<size_t>(base + (i - firstByte) * 8 + bit)];
-                    b &= ~(0x80u >> bit);
+        const int32_t nBytes = lastByte - firstByte + 1;
+        const uint8_t firstMask = nBytes == 1 ? static_cast<uint8_t>(headMask & tailMask) : headMask;
+        std::vector<uint64_t> acc(static_cast<size_t>(nBytes), 0);
+        auto flush = [&] {
+            for (int32_t i = 0; i < nBytes; ++i) {
+                uint64_t a = acc[static_cast<size_t>(i)];
+                if (a == 0) continue;
+                for (int32_t k = 0; k < 8; ++k) {
+                    int32_t col = (firstByte + i) * 8 + k - rect.Left;
+                    if (col >= 0 && col < cols) profile[static_cast<size_t>(col)] += static_cast<int32_t>((a >> (8 * k)) & 0xFF);
                 }
+                acc[static_cast<size_t>(i)] = 0;
+            }
+        };
+        int32_t pending = 0;
+        for (int32_t y = rect.Top; y <= rect.Bottom; ++y) {
+            const uint8_t* row = Rows[y] + firstByte;
+            uint64_t* a = acc.data();
+            a[0] += kSpreadBits[static_cast<uint8_t>((row[0] ^ flip) & firstMask)];
+            for (int32_t i = 1; i < nBytes - 1; ++i) a[i] += kSpreadBits[static_cast<uint8_t>(row[i] ^ flip)];
+            if (nBytes > 1) a[nBytes - 1] += kSpreadBits[static_cast<uint8_t>((row[nBytes - 1] ^ flip) & tailMask)];
+            if (++pending == 255) {
+                flush();
+                pending = 0;
             }
         }
+        flush();
         return profile;
     }
     if (ImageFormat == fmt8Bit || ImageFormat == fmt24Bit) {

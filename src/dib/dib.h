@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 namespace qil {
 
 class TStream;
+class TBlobList;
 
 // One-byte pixel-format codes (the graphics library's pixel-format enumeration). Only
 // fmt1Bit, fmt4Bit, fmt8Bit and fmt24Bit exist as images; the others are refused.
@@ -255,6 +257,24 @@ public:
     // The line period of a row profile: the step in minPeriod ... maxPeriod (only steps that
     // divide the profile nearly evenly) whose samples have the smallest sum; 0 when none.
     static int32_t FindPeriod(const std::vector<int32_t>& values, int32_t minPeriod, int32_t maxPeriod);
+    // The pixel sizes block detection derives from the resolution (dpi), each rounded ties to
+    // even: tolerances of TrimBlock (resolution / 100), the smallest block examined
+    // (resolution / 50) and the range of text line periods tried (0.08 ... 0.3 x YResolution).
+    // Negative resolutions give 0.
+    struct TBlockSizes {
+        int32_t ToleranceX, ToleranceY, MinBlockWidth, MinBlockHeight, MinPeriod, MaxPeriod;
+    };
+    static TBlockSizes BlockSizes(int32_t xResolution, int32_t yResolution);
+    // Called with the index of the candidate about to be examined (counting down per level).
+    using TProgressEvent = std::function<void(int32_t index)>;
+    // Segments this 1-bit page into text blocks and image blocks (full-resolution rectangles
+    // in reading order); both lists are cleared first. The image is not changed. Other
+    // formats raise "This operation requires 1 bit per pixel bitmap !".
+    void FindImagesAndText(TBlobList& textBlocks, TBlobList& imageBlocks, const TProgressEvent& onProgress = {});
+    // A one-pixel frame of palette index `index` along the four edges of the rectangle.
+    void DrawBlobFrame(const TRect& rect, int32_t index);
+    // DrawBlobFrame for every record of the list, in order.
+    void DrawBlobFrames(TBlobList& list, int32_t index);
 
 private:
     void Convert8To1();

@@ -39,10 +39,12 @@ std::string Message(const std::function<void()>& f) {
 }  // namespace
 
 TEST(Profiles, OneBitProfilesAreRelativeToTheRectangle) {
-    const TRect rects[] = {{0, 0, 36, 20}, {3, 2, 3, 9}, {5, 4, 29, 4}, {7, 1, 8, 19}, {0, 0, 0, 0}, {9, 3, 33, 17}};
+    // The tall rectangles pass the 255-row batches of the column counter.
+    const TRect rects[] = {{0, 0, 36, 20}, {3, 2, 3, 9},    {5, 4, 29, 4},     {7, 1, 8, 19},
+                           {0, 0, 0, 0},   {9, 3, 33, 17},  {0, 0, 36, 599},   {6, 5, 31, 590}};
     for (bool whiteFirst : {false, true}) {
         TDIB d;
-        MakeRandomPage(d, 37, 21, whiteFirst, 7);
+        MakeRandomPage(d, 37, 600, whiteFirst, 7);
         ASSERT_EQ(d.BlackIndex(), whiteFirst ? 1 : 0);
         for (const TRect& r : rects) {
             V col = d.ColumnProfile(r), row = d.RowProfile(r);
