@@ -230,12 +230,62 @@ public:
     // ==== Line removal (cleanup/lines.cpp) ====
 
     // ==== Black border removal (cleanup/border.cpp) ====
+    // Finds the page inside dark bands along the edges. Rect := the inclusive content
+    // rectangle: each side is the first column (row) met from its edge that begins a stretch of
+    // R + 1 consecutive content lines (R = MinRun, or round(resolution / 25) when MinRun < 0);
+    // a line is content when its light pixels number more than round(length * Percent / 100).
+    // Light: the white bit for 1 bit; 128 ... 255 for 8 bits (0 ... 128 unless WhiteIndex is
+    // 255); gray Trunc(0.3 B + 0.59 G + 0.11 R) >= 128 for 24 bits. No content line on a side
+    // leaves that side on the image edge; other formats give the whole image. Never raises.
+    void FindBlackBorder(int32_t MinRun, TRect& Rect, double Percent);
+    // Paints every pixel outside Rect with BackgroundIndex (parts outside the image skipped).
+    void ClearOutsideRect(const TRect& Rect);
+    // WhiteIndex for 1 bit; otherwise the most frequent histogram level of 128 ... 255 (0 ... 128
+    // when WhiteIndex is 0), level 255 winning unless exceeded, as an index (8 bits) or as the
+    // raw gray value B | B << 8 | B << 16 (24 bits). Raises for 4 bits (from the histogram).
+    int32_t BackgroundIndex();
+    // Number of 1 bits among the Width pixels of row Y / column X. 1-bit images only.
+    int32_t CountRowOnes(int32_t Y);
+    int32_t CountColumnOnes(int32_t X);
 
     // ==== Color dropout, repair, dither removal (cleanup/filters.cpp) ====
 
     // ==== Projection profiles (cleanup/profiles.cpp) ====
+    // Per-column / per-row black counts. 1-bit: the rectangle must lie inside the image
+    // ("Invalid rect !") and entry i belongs to its i-th column or row. 8 and 24-bit: dark
+    // pixels, indexed by absolute column (RowBytes entries) or row (Height entries), the
+    // rectangle restricting only the other direction. 4-bit: an empty array.
+    std::vector<int32_t> ColumnProfile(const TRect& rect);
+    std::vector<int32_t> RowProfile(const TRect& rect);
+    // Set bits among rows y ... y + count - 1 of column x of a 1-bit image.
+    int32_t CountSetBitsInColumn(int32_t x, int32_t y, int32_t count);
+    static void FreeProfile(std::vector<int32_t>& values);
+    // The integer-array toolkit; these touch no image.
+    static void SmoothProfile(std::vector<int32_t>& values, int32_t window);
+    static void SmoothProfileWeighted(std::vector<int32_t>& values);
+    static int32_t ProfileMean(const std::vector<int32_t>& values);
+    static int32_t ProfileMax(const std::vector<int32_t>& values);
+    static int32_t ProfileMin(const std::vector<int32_t>& values);
+    static void BinarizeProfile(std::vector<int32_t>& values, int32_t threshold, int32_t low, int32_t high);
+    // marks[i]: 1 at a maximum, -1 at a minimum, 0 elsewhere.
+    static void FindExtrema(const std::vector<int32_t>& values, std::vector<int32_t>& marks, bool useMean);
+    static void ProfileHistogram(const std::vector<int32_t>& values, std::vector<int32_t>& histo, int32_t& size);
+    static void RunLengths(const std::vector<int32_t>& values, std::vector<int32_t>& runs, int32_t& runCount);
 
     // ==== Image and text blocks (cleanup/blocks.cpp) ====
+    // The page reduced to half its size: an output pixel is black when any pixel of its 2 x 2
+    // source block is not white; an odd last column or row is dropped. 1-bit images only.
+    // The caller owns the result.
+    TDIB* HalfSize();
+    // Rect shrunk past its nearly empty border rows and columns (see cleanup/blocks.cpp);
+    // (0, 0, 0, 0) when it holds no black pixel. 1-bit images; Rect must lie inside the image.
+    TRect TrimBlock(const TRect& rect, int32_t toleranceX, int32_t toleranceY);
+    // The text-texture test of a region: two typical gap widths between ink columns and a
+    // black density strictly between 15 and 70 percent.
+    bool IsTextRegion(const TRect& rect);
+    // The line period of a row profile: the step in minPeriod ... maxPeriod (only steps that
+    // divide the profile nearly evenly) whose samples have the smallest sum; 0 when none.
+    static int32_t FindPeriod(const std::vector<int32_t>& values, int32_t minPeriod, int32_t maxPeriod);
 
 private:
     void Convert8To1();
