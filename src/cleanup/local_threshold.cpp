@@ -92,70 +92,108 @@ struct Divider {
 
 // ---- window mean ----
 
+// Round(S / N) for the window sums of one row: Sum[x] over the columns x - hw ... x + hw clipped
+// to the row, N = rowCount x the number of those columns.
 template <class Acc>
-void meanFilter(const SourceRows& src, TDIB& target, int32_t w, int32_t h, int32_t hw, int32_t hh) {
-    std::vector<Acc> col(size_t(w), 0);
-    // Rows 0 ... min(hh, h - 1) for output row 0.
-    int32_t top = 0, bottom = std::min(hh, h - 1);
-    for (int32_t r = top; r <= bottom; ++r) {
-        const uint8_t* s = src.rows[size_t(r)];
-        for (int32_t x = 0; x < w; ++x) col[size_t(x)] += s[x];
+void meanRow(const Acc* col, int32_t w, int32_t hw, int64_t rowCount, std::vector<uint32_t>& prefix, uint8_t* out) {
+    const int64_t fullCount = rowCount * (2 * int64_t(hw) + 1);
+    if (255 * fullCount < (int64_t(1) << 23)) {
+        // Every window sum is below 2^23: prefix sums modulo 2^32 give them exactly.
+        prefix.resize(size_t(w) + 1);
+        uint32_t* __restrict pre = prefix.data();
+        pre[0] = 0;
+        for (int32_t i = 0; i < w; ++i) pre[i + 1] = pre[i] + static_cast<uint32_t>(col[i]);
+        auto edge = [&](int32_t x) {
+            const int32_t lo = std::max(0, x - hw), hi = std::min(w - 1, x + hw);
+            out[x] = static_cast<uint8_t>(Divider(rowCount * (hi - lo + 1)).round(int64_t(pre[hi + 1] - pre[lo])));
+        };
+        const int32_t first = std::min(hw, w), last = w - 1 - hw;  // interior: full windows
+        for (int32_t x = 0; x < first; ++x) edge(x);
+        if (first <= last && (fullCount & 1)) {
+            // An odd count has no ties: Round(S / n) = floor((2 S + n) / (2 n)), and that
+            // quotient of a dividend below 2^25 is an exact multiply and shift (Granlund and
+            // Montgomery 1994, theorem 4.2, with l = ceil(log2(2 n)) and m = ceil(2^(25 + l) / (2 n))).
+            const uint32_t n = static_cast<uint32_t>(fullCount);
+            const uint64_t d = 2 * uint64_t(n);
+            int l = 0;
+            while ((uint64_t(1) << l) < d) ++l;
+            const int shift = 25 + l;
+            const uint64_t m = ((uint64_t(1) << shift) + d - 1) / d;
+            const uint32_t* __restrict lead = pre + 2 * hw + 1;  // lead[x - hw] = pre[x + hw + 1]
+            const uint32_t* __restrict trail = pre;              // trail[x - hw] = pre[x - hw]
+            uint8_t* __restrict o = out + hw;
+            const int32_t count = last - first + 1;
+            for (int32_t i = 0; i < count; ++i) {
+                const uint32_t dividend = 2 * (lead[i] - trail[i]) + n;
+                o[i] = static_cast<uint8_t>((uint64_t(dividend) * m) >> shift);
+            }
+        } else {
+            for (int32_t x = first; x <= last; ++x) edge(x);
+        }
+        for (int32_t x = std::max(first, last + 1); x < w; ++x) edge(x);
+        return;
     }
-    // Rounded quotients of the interior count, rebuilt when the row count changes.
-    std::vector<uint8_t> table;
-    int64_t tableCount = -1;
+    // Large windows: a sliding 64-bit sum and exact division.
+    int64_t sum = 0;
+    for (int32_t x = 0; x <= std::min(hw, w - 1); ++x) sum += col[x];
+    const Divider full(fullCount);
+    for (int32_t x = 0; x < w; ++x) {
+        if (x > 0) {
+            if (x + hw < w) sum += col[x + hw];
+            if (x - hw - 1 >= 0) sum -= col[x - hw - 1];
+        }
+        const int32_t lo = std::max(0, x - hw), hi = std::min(w - 1, x + hw);
+        const int64_t cols = hi - lo + 1;
+        out[x] = static_cast<uint8_t>(cols == 2 * int64_t(hw) + 1 ? full.round(sum) : Divider(rowCount * cols).round(sum));
+    }
+}
+
+// Window means of the rows of Rows, handed row by row to Emit(y, means of row y). The rows in
+// the vertical window are kept in a ring of copies, so Emit may overwrite row y of the page.
+template <class Acc, class Emit>
+void meanRows(const std::vector<uint8_t*>& rows, int32_t w, int32_t h, int32_t hw, int32_t hh, Emit emit) {
+    std::vector<Acc> col(static_cast<size_t>(w), 0);
+    const int32_t ringRows = static_cast<int32_t>(std::min<int64_t>(h, 2 * int64_t(hh) + 2));
+    std::vector<uint8_t> ring(size_t(ringRows) * size_t(w));
+    auto slot = [&](int32_t r) { return &ring[size_t(r % ringRows) * size_t(w)]; };
+    auto add = [&](int32_t r) {
+        uint8_t* __restrict copy = slot(r);
+        std::memcpy(copy, rows[size_t(r)], size_t(w));
+        Acc* __restrict c = col.data();
+        for (int32_t x = 0; x < w; ++x) c[x] += copy[x];
+    };
+    auto sub = [&](int32_t r) {
+        const uint8_t* __restrict copy = slot(r);
+        Acc* __restrict c = col.data();
+        for (int32_t x = 0; x < w; ++x) c[x] -= copy[x];
+    };
+    std::vector<uint32_t> prefix;
+    std::vector<uint8_t> means(static_cast<size_t>(w));
+    int32_t top = 0, bottom = -1;
     for (int32_t y = 0; y < h; ++y) {
         const int32_t newTop = std::max(0, y - hh), newBottom = std::min(h - 1, y + hh);
-        while (bottom < newBottom) {
-            const uint8_t* s = src.rows[size_t(++bottom)];
-            for (int32_t x = 0; x < w; ++x) col[size_t(x)] += s[x];
-        }
-        while (top < newTop) {
-            const uint8_t* s = src.rows[size_t(top++)];
-            for (int32_t x = 0; x < w; ++x) col[size_t(x)] -= s[x];
-        }
-        const int64_t rowCount = bottom - top + 1;
-        uint8_t* out = target.Rows[y];
-        // Columns x - hw ... x + hw clipped to the row.
-        int64_t sum = 0;
-        const int32_t firstRight = std::min(hw, w - 1);
-        for (int32_t x = 0; x <= firstRight; ++x) sum += col[size_t(x)];
-        auto edgePixel = [&](int32_t x) {
-            const int64_t cols = int64_t(std::min(w - 1, x + hw)) - std::max(0, x - hw) + 1;
-            out[x] = static_cast<uint8_t>(Divider(rowCount * cols).round(sum));
-        };
-        const int32_t interiorFirst = hw, interiorLast = w - 1 - hw;  // full windows
-        int32_t x = 0;
-        for (; x < w && x < interiorFirst; ++x) {
-            if (x > 0 && x + hw < w) sum += col[size_t(x + hw)];
-            edgePixel(x);
-        }
-        if (x <= interiorLast) {
-            const int64_t count = rowCount * (2 * int64_t(hw) + 1);
-            const bool useTable = count <= 512;
-            if (useTable && count != tableCount) {
-                table.assign(size_t(255 * count + 1), 0);
-                Divider d(count);
-                for (int64_t s = 0; s <= 255 * count; ++s) table[size_t(s)] = static_cast<uint8_t>(d.round(s));
-                tableCount = count;
-            }
-            const Divider d(count);
-            for (; x <= interiorLast; ++x) {
-                if (x > 0) {
-                    sum += col[size_t(x + hw)];
-                    if (x - hw - 1 >= 0) sum -= col[size_t(x - hw - 1)];
-                }
-                out[x] = useTable ? table[size_t(sum)] : static_cast<uint8_t>(d.round(sum));
-            }
-        }
-        for (; x < w; ++x) {
-            if (x > 0) {
-                if (x + hw < w) sum += col[size_t(x + hw)];
-                if (x - hw - 1 >= 0) sum -= col[size_t(x - hw - 1)];
-            }
-            edgePixel(x);
-        }
+        while (top < newTop) sub(top++);  // leaves the ring slot free before it is reused
+        while (bottom < newBottom) add(++bottom);
+        meanRow(col.data(), w, hw, int64_t(bottom - top + 1), prefix, means.data());
+        emit(y, static_cast<const uint8_t*>(means.data()), static_cast<const uint8_t*>(slot(y)));
     }
+}
+
+// hw = max(1, (Area + 1) div 2); beyond the image a larger value makes no difference.
+int32_t meanHalf(int32_t area, int32_t size) {
+    const int64_t v = std::max<int64_t>(1, (int64_t(area) + 1) / 2);
+    return static_cast<int32_t>(std::min<int64_t>(v, std::max(size, 1)));
+}
+
+template <class Emit>
+void forEachMeanRow(const TDIB& d, int32_t areaW, int32_t areaH, Emit emit) {
+    const int32_t w = d.Width(), h = d.Height();
+    if (w <= 0 || h <= 0) return;
+    const int32_t hw = meanHalf(areaW, w), hh = meanHalf(areaH, h);
+    if (255 * std::min<int64_t>(h, 2 * int64_t(hh) + 1) <= std::numeric_limits<int32_t>::max())
+        meanRows<int32_t>(d.Rows, w, h, hw, hh, emit);
+    else
+        meanRows<int64_t>(d.Rows, w, h, hw, hh, emit);
 }
 
 // ---- window minimum / maximum ----
@@ -233,18 +271,24 @@ void extremeFilter(const TDIB& source, TDIB& target, int32_t areaW, int32_t area
     // R(x) = Win[clamp(x - hw, 0, w - kw)]. The last two columns (every column of a page
     // narrower than 3) keep R(w - 3) of their row and take no vertical pass.
     {
-        std::vector<uint8_t> win(static_cast<size_t>(w)), s1, s2, line(static_cast<size_t>(w));
+        std::vector<uint8_t> s1, s2, line;
+        const bool inPlace = source.Bits == target.Bits;
+        if (inPlace) line.resize(static_cast<size_t>(w));
         const int32_t lastStart = w - kw;
-        const int32_t copyFrom = std::clamp(w - 3 - hw, 0, lastStart);
+        const int32_t copyFrom = std::clamp(w - 3 - hw, 0, lastStart) + hw;
         for (int32_t y = 0; y < h; ++y) {
-            std::memcpy(line.data(), source.Rows[y], size_t(w));  // the target may be the source
-            slidingExtreme<IsMax>(line.data(), w, kw, win.data(), s1, s2);
+            const uint8_t* in = source.Rows[y];
+            if (inPlace) {
+                std::memcpy(line.data(), in, size_t(w));
+                in = line.data();
+            }
             uint8_t* out = target.Rows[y];
-            int32_t x = 0;
-            for (; x < hw && x < w; ++x) out[x] = win[0];
-            for (; x < w && x - hw <= lastStart; ++x) out[x] = win[size_t(x - hw)];
-            for (; x < w; ++x) out[x] = win[size_t(lastStart)];
-            for (x = std::max(0, w - 2); x < w; ++x) out[x] = win[size_t(copyFrom)];
+            // The windows starting at 0 ... lastStart are the columns hw ... w - 1 - hw.
+            slidingExtreme<IsMax>(in, w, kw, out + hw, s1, s2);
+            const uint8_t tail = out[copyFrom];
+            std::memset(out, out[hw], size_t(hw));
+            std::memset(out + (w - hw), out[w - 1 - hw], size_t(hw));
+            for (int32_t x = std::max(0, w - 2); x < w; ++x) out[x] = tail;
         }
     }
 
@@ -257,7 +301,6 @@ void extremeFilter(const TDIB& source, TDIB& target, int32_t areaW, int32_t area
     // Suffix extremes of two blocks (current and next) and prefix extremes of the next block.
     std::vector<uint8_t> sufBuf[2] = {std::vector<uint8_t>(size_t(kh) * rowLen), std::vector<uint8_t>(size_t(kh) * rowLen)};
     std::vector<uint8_t> preBuf(size_t(kh) * rowLen);
-    std::vector<uint8_t> outRow(rowLen);
     auto blockRows = [&](int32_t b) { return std::min(kh, h - b * kh); };
     auto computeSuf = [&](int32_t b, std::vector<uint8_t>& suf) {
         const int32_t base = b * kh, n = blockRows(b);
@@ -291,18 +334,125 @@ void extremeFilter(const TDIB& source, TDIB& target, int32_t areaW, int32_t area
         }
         const int32_t sEnd = std::min(lastStart, b * kh + kh - 1);
         for (int32_t s = b * kh; s <= sEnd; ++s) {
+            // Rows of blocks b and b + 1 are already in the buffers, so row c can take the result.
             const uint8_t* __restrict a = &suf[size_t(s - b * kh) * rowLen];
-            const uint8_t* result = a;  // s aligned to the block: the block itself
-            if (s != b * kh) {
-                const uint8_t* __restrict p = &preBuf[size_t(s + kh - 1 - (b + 1) * kh) * rowLen];
-                uint8_t* __restrict o = outRow.data();
-                for (size_t x = 0; x < rowLen; ++x) o[x] = pick<IsMax>(a[x], p[x]);
-                result = o;
-            }
             const int32_t c = s + hh;
+            uint8_t* __restrict o = target.Rows[c];
+            if (s == b * kh) {
+                std::memcpy(o, a, rowLen);  // s aligned to the block: the block itself
+            } else {
+                const uint8_t* __restrict p = &preBuf[size_t(s + kh - 1 - (b + 1) * kh) * rowLen];
+                for (size_t x = 0; x < rowLen; ++x) o[x] = pick<IsMax>(a[x], p[x]);
+            }
             const int32_t first = s == 0 ? 0 : c, last = s == lastStart ? h - 1 : c;
-            for (int32_t y = first; y <= last; ++y) std::memcpy(target.Rows[y], result, rowLen);
+            for (int32_t y = first; y <= last; ++y)
+                if (y != c) std::memcpy(target.Rows[y], o, rowLen);
         }
+    }
+}
+
+// ---- running mean and deviation ----
+
+// Floor division of 32-bit values by a fixed divisor with one 64 x 64 -> 128 bit multiplication
+// (exact for every 32-bit dividend and divisor, Lemire, Kaser and Kurz 2019).
+struct FastDiv32 {
+    uint64_t m;
+    bool one;
+    explicit FastDiv32(uint32_t d) : m(d > 1 ? UINT64_MAX / d + 1 : 0), one(d == 1) {}
+    int64_t floor(int64_t a) const {
+        if (one) return a;
+        return static_cast<int64_t>((static_cast<unsigned __int128>(m) * static_cast<uint64_t>(a)) >> 64);
+    }
+};
+
+// The three phases of AdvancedDynamicThreshold over rows and, per output row, over columns.
+template <class Col>
+void runningThreshold(const SourceRows& src, TDIB& target, int32_t w, int32_t h, int32_t v, int32_t hz,
+                      int64_t kScaled) {
+    std::vector<Col> colS(static_cast<size_t>(w), 0), colSS(static_cast<size_t>(w), 0);
+    auto addRow = [&](int32_t r) {
+        const uint8_t* __restrict s = src.rows[size_t(r)];
+        Col* __restrict cs = colS.data();
+        Col* __restrict css = colSS.data();
+        for (int32_t x = 0; x < w; ++x) {
+            cs[x] += s[x];
+            css[x] += Col(int32_t(s[x]) * int32_t(s[x]));
+        }
+    };
+    auto subRow = [&](int32_t r) {
+        const uint8_t* __restrict s = src.rows[size_t(r)];
+        Col* __restrict cs = colS.data();
+        Col* __restrict css = colSS.data();
+        for (int32_t x = 0; x < w; ++x) {
+            cs[x] -= s[x];
+            css[x] -= Col(int32_t(s[x]) * int32_t(s[x]));
+        }
+    };
+    auto produce = [&](int32_t y, int64_t n) {
+        const uint8_t* srcRow = src.rows[size_t(y)];
+        uint8_t* out = target.Rows[y];
+        const Col* cs = colS.data();
+        const Col* css = colSS.data();
+        int64_t s = 0, ss = 0;
+        int32_t cols = 0, xo = 0, oldest = 0;
+        // mean = Trunc(S / N), variance = Trunc((SS - S mean) / N); the pixel is dark when
+        // Trunc(v - deviation KScaled / 256 - mean) < 0, i.e. 256 (v - mean + 1) <= deviation KScaled.
+        auto pixel = [&](const auto& d) {
+            const int64_t mean = d.floor(s);
+            const int64_t variance = std::min<int64_t>(d.floor(ss - s * mean), kSqrtTableSize - 1);
+            const int64_t deviation = SqrtTable[size_t(variance)];
+            const bool dark = 256 * (int64_t(srcRow[xo]) - mean + 1) <= deviation * kScaled;
+            out[xo++] = dark ? 0 : 255;
+        };
+        // N x 65025 bounds SS, so below 2^32 the 32-bit divider applies.
+        auto pixelFor = [&](int64_t count) {
+            if (count * 65025 < (int64_t(1) << 32))
+                pixel(FastDiv32(static_cast<uint32_t>(count)));
+            else
+                pixel(Divider(count));
+        };
+        for (int32_t j = 0; j < hz; ++j) {
+            s += cs[j];
+            ss += css[j];
+            if (++cols & 1) pixelFor(n * cols);
+        }
+        const int64_t steadyCount = n * hz;
+        if (steadyCount * 65025 < (int64_t(1) << 32)) {
+            const FastDiv32 d(static_cast<uint32_t>(steadyCount));
+            for (int32_t j = hz; j < w; ++j, ++oldest) {
+                s += int64_t(cs[j]) - int64_t(cs[oldest]);
+                ss += int64_t(css[j]) - int64_t(css[oldest]);
+                pixel(d);
+            }
+        } else {
+            const Divider d(steadyCount);
+            for (int32_t j = hz; j < w; ++j, ++oldest) {
+                s += int64_t(cs[j]) - int64_t(cs[oldest]);
+                ss += int64_t(css[j]) - int64_t(css[oldest]);
+                pixel(d);
+            }
+        }
+        while (cols > 0) {
+            s -= cs[oldest];
+            ss -= css[oldest];
+            ++oldest;
+            if (--cols & 1) pixelFor(n * cols);
+        }
+    };
+
+    int32_t yo = 0, oldest = 0, count = 0;
+    for (int32_t i = 0; i < v; ++i) {
+        addRow(i);
+        if (++count & 1) produce(yo++, count);
+    }
+    for (int32_t r = v; r < h; ++r) {
+        addRow(r);
+        subRow(oldest++);
+        produce(yo++, v);
+    }
+    while (count > 0) {
+        subRow(oldest++);
+        if (--count & 1) produce(yo++, count);
     }
 }
 
@@ -317,43 +467,30 @@ const std::array<int32_t, kSqrtTableSize> SqrtTable = buildSqrtTable();
 // requires 8 bit per pixel bitmap !". Target may be this image.
 void TDIB::LocalMeanImage(TDIB& target, int32_t areaW, int32_t areaH) {
     requireTarget(*this, target);
-    const int32_t w = Width(), h = Height();
-    if (w <= 0 || h <= 0) return;
-    auto half = [](int32_t area, int32_t size) {
-        const int64_t v = std::max<int64_t>(1, (int64_t(area) + 1) / 2);
-        return static_cast<int32_t>(std::min<int64_t>(v, size));  // beyond the image it makes no difference
-    };
-    const int32_t hw = half(areaW, w), hh = half(areaH, h);
-    SourceRows src(*this, target);
-    const int64_t maxColumn = 255 * (std::min<int64_t>(h, 2 * int64_t(hh) + 1));
-    if (maxColumn <= std::numeric_limits<int32_t>::max())
-        meanFilter<int32_t>(src, target, w, h, hw, hh);
-    else
-        meanFilter<int64_t>(src, target, w, h, hw, hh);
+    const size_t w = static_cast<size_t>(Width());
+    forEachMeanRow(*this, areaW, areaH, [&](int32_t y, const uint8_t* means, const uint8_t*) {
+        std::memcpy(target.Rows[y], means, w);
+    });
 }
 
 // LocalAverageThreshold: each pixel v with window mean m (LocalMeanImage of AreaW x AreaH)
 // becomes HighValue when v > m - Contrast, else LowValue; then 1 bit if ToBinary.
-// Notes: AreaW and AreaH below 1 act as 1 (3 x 3 windows). Only 8-bit images are accepted.
+// Notes: AreaW and AreaH below 1 act as 1 (3 x 3 windows). Only 8-bit images are accepted. The
+// means are produced row by row and compared at once, instead of through a page-sized
+// temporary image; the result is the same.
 void TDIB::LocalAverageThreshold(int32_t areaW, int32_t areaH, int32_t contrast, bool toBinary, uint8_t lowValue,
                                  uint8_t highValue) {
     require8(*this);
-    const int32_t w = Width(), h = Height();
-    {
-        TDIB mean;
-        mean.CreateNew(w, h, fmt8Bit, XResolution(), YResolution());
-        LocalMeanImage(mean, areaW, areaH);
-        // v > m - c  <=>  v - m + c > 0; v - m lies in -255 ... 255, so c can be clamped.
-        const int16_t c = static_cast<int16_t>(std::clamp<int32_t>(contrast, -256, 256));
-        for (int32_t y = 0; y < h; ++y) {
-            uint8_t* __restrict p = Rows[y];
-            const uint8_t* __restrict m = mean.Rows[y];
-            for (int32_t x = 0; x < w; ++x) {
-                const uint8_t above = static_cast<uint8_t>(-static_cast<int>(int16_t(p[x]) - int16_t(m[x]) + c > 0));
-                p[x] = static_cast<uint8_t>((highValue & above) | (lowValue & ~above));
-            }
+    const int32_t w = Width();
+    // v > m - c  <=>  v - m + c > 0; v - m lies in -255 ... 255, so c can be clamped.
+    const int16_t c = static_cast<int16_t>(std::clamp<int32_t>(contrast, -256, 256));
+    forEachMeanRow(*this, areaW, areaH, [&](int32_t y, const uint8_t* __restrict m, const uint8_t* __restrict v) {
+        uint8_t* __restrict p = Rows[y];
+        for (int32_t x = 0; x < w; ++x) {
+            const uint8_t above = static_cast<uint8_t>(-static_cast<int>(int16_t(v[x]) - int16_t(m[x]) + c > 0));
+            p[x] = static_cast<uint8_t>((highValue & above) | (lowValue & ~above));
         }
-    }
+    });
     if (toBinary) ConvertToFormat(fmt1Bit);
 }
 
@@ -418,7 +555,7 @@ void TDIB::AdvancedDynamicThreshold(int32_t window, const TDIB& source, TDIB& ta
     requireTarget(source, target);
     const int32_t w = source.Width(), h = source.Height();
     if (w <= 0 || h <= 0) return;
-    long double ks = static_cast<long double>(k) * 256.0L;
+    const long double ks = static_cast<long double>(k) * 256.0L;
     int64_t kScaled = 0;
     if (ks == ks) kScaled = Trunc(std::clamp(ks, -2147483648.0L, 2147483647.0L));
 
@@ -429,67 +566,11 @@ void TDIB::AdvancedDynamicThreshold(int32_t window, const TDIB& source, TDIB& ta
     if (hz < 1) hz = 1;
 
     SourceRows src(source, target);
-    std::vector<int64_t> colS(size_t(w), 0), colSS(size_t(w), 0);
-    auto addRow = [&](int32_t r) {
-        const uint8_t* s = src.rows[size_t(r)];
-        for (int32_t x = 0; x < w; ++x) {
-            colS[size_t(x)] += s[x];
-            colSS[size_t(x)] += int32_t(s[x]) * int32_t(s[x]);
-        }
-    };
-    auto subRow = [&](int32_t r) {
-        const uint8_t* s = src.rows[size_t(r)];
-        for (int32_t x = 0; x < w; ++x) {
-            colS[size_t(x)] -= s[x];
-            colSS[size_t(x)] -= int32_t(s[x]) * int32_t(s[x]);
-        }
-    };
-    auto produce = [&](int32_t y, int64_t n) {
-        const uint8_t* srcRow = src.rows[size_t(y)];
-        uint8_t* out = target.Rows[y];
-        int64_t s = 0, ss = 0;
-        int32_t cols = 0, xo = 0, oldest = 0;
-        auto pixel = [&](const Divider& d) {
-            const int64_t mean = d.floor(s);
-            const int64_t variance = std::min<int64_t>(d.floor(ss - s * mean), kSqrtTableSize - 1);
-            const int64_t deviation = SqrtTable[size_t(variance)];
-            const bool dark = 256 * (int64_t(srcRow[xo]) - mean + 1) <= deviation * kScaled;
-            out[xo++] = dark ? 0 : 255;
-        };
-        for (int32_t j = 0; j < hz; ++j) {
-            s += colS[size_t(j)];
-            ss += colSS[size_t(j)];
-            if (++cols & 1) pixel(Divider(n * cols));
-        }
-        const Divider steady(n * hz);
-        for (int32_t j = hz; j < w; ++j) {
-            s += colS[size_t(j)] - colS[size_t(oldest)];
-            ss += colSS[size_t(j)] - colSS[size_t(oldest)];
-            ++oldest;
-            pixel(steady);
-        }
-        while (cols > 0) {
-            s -= colS[size_t(oldest)];
-            ss -= colSS[size_t(oldest)];
-            ++oldest;
-            if (--cols & 1) pixel(Divider(n * cols));
-        }
-    };
-
-    int32_t yo = 0, oldest = 0, count = 0;
-    for (int32_t i = 0; i < v; ++i) {
-        addRow(i);
-        if (++count & 1) produce(yo++, count);
-    }
-    for (int32_t r = v; r < h; ++r) {
-        addRow(r);
-        subRow(oldest++);
-        produce(yo++, v);
-    }
-    while (count > 0) {
-        subRow(oldest++);
-        if (--count & 1) produce(yo++, count);
-    }
+    // Column sums of squares of V rows fit 32 bits up to V = 33025.
+    if (int64_t(v) * 65025 <= std::numeric_limits<int32_t>::max())
+        runningThreshold<int32_t>(src, target, w, h, v, hz, kScaled);
+    else
+        runningThreshold<int64_t>(src, target, w, h, v, hz, kScaled);
 }
 
 }  // namespace qil

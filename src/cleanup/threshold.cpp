@@ -27,7 +27,7 @@ constexpr const char* kNeedsSame = "This operation requires same bit per pixel b
 // Level used when a page offers no information to choose one from.
 constexpr int32_t kNeutralLevel = 127;
 
-inline uint8_t clampByte(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+inline uint8_t clampByte(int32_t v) { return static_cast<uint8_t>(std::min(std::max(v, 0), 255)); }
 
 int32_t truncToInt32(long double v) {
     // Trunc with the result kept inside the signed 32-bit range (NaN gives 0).
@@ -289,20 +289,26 @@ void TDIB::FloydSteinbergDither(bool toBinary, uint8_t lowValue, uint8_t highVal
     for (int32_t y = 0; y + 1 < h; ++y) {
         uint8_t* row = Rows[y];
         uint8_t* below = Rows[y + 1];
-        for (int32_t x = 1; x + 1 < w; ++x) {
-            const int32_t v = row[x];
-            int32_t e;
-            if (v > mid) {
-                row[x] = highValue;
-                e = v - maxLevel;
-            } else {
-                row[x] = lowValue;
-                e = v - minLevel;
+        if (w >= 3) {
+            // The pixel about to be visited and the three pixels below that take its error are
+            // carried in registers: Cur = (x, y), Bl = (x - 1, y + 1), Bc = (x, y + 1); (x + 1, y + 1)
+            // is untouched until x reaches it. Each addition is clamped on its own, in the
+            // same order as pixel by pixel.
+            int32_t cur = row[1];
+            int32_t bl = below[0], bc = below[1];
+            for (int32_t x = 1; x + 1 < w; ++x) {
+                // Branch-free: the choice is data dependent and mispredicts on dithered areas.
+                const int32_t above = -static_cast<int32_t>(cur > mid);  // all ones or zero
+                row[x] = static_cast<uint8_t>((highValue & above) | (lowValue & ~above));
+                const int32_t e = cur - ((maxLevel & above) | (minLevel & ~above));
+                cur = clampByte(row[x + 1] + (e * 7) / 16);
+                below[x - 1] = clampByte(bl + (e * 3) / 16);
+                bl = clampByte(bc + (e * 5) / 16);
+                bc = clampByte(below[x + 1] + e / 16);
             }
-            row[x + 1] = clampByte(row[x + 1] + (e * 7) / 16);
-            below[x - 1] = clampByte(below[x - 1] + (e * 3) / 16);
-            below[x] = clampByte(below[x] + (e * 5) / 16);
-            below[x + 1] = clampByte(below[x + 1] + e / 16);
+            row[w - 1] = static_cast<uint8_t>(cur);
+            below[w - 2] = static_cast<uint8_t>(bl);
+            below[w - 1] = static_cast<uint8_t>(bc);
         }
         if (w > 0) edge(row[0]);
         if (w > 1) edge(row[w - 1]);
