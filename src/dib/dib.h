@@ -185,8 +185,39 @@ public:
     // ==== Rendering and geometry (dib/render.cpp, dib/geometry.cpp) ====
 
     // ==== Global thresholding (cleanup/threshold.cpp) ====
+    // Fixed global threshold of an 8-bit image: every byte of every row becomes HighValue when
+    // it is above Level, LowValue otherwise; then the image goes to 1 bit if ToBinary.
+    void Threshold(uint8_t level, bool toBinary, uint8_t lowValue, uint8_t highValue);
+    // Computes a level with algorithm 0 Otsu, 1 Lloyd, 2 Ridler and Calvard, 3 Uniform Error or
+    // 4 Standard Deviation (any other number: 127), thresholds with it and returns it. The
+    // level is the algorithm's result taken modulo 256.
+    uint8_t AutoThreshold(uint8_t algorithm, bool toBinary, uint8_t lowValue, uint8_t highValue);
+    // The level algorithms. Each returns a gray level (LloydThreshold returns -1 for an empty
+    // histogram); see cleanup/threshold.cpp for their exact arithmetic and edge rules.
+    static int32_t OtsuThreshold(const THistogram& histogram);
+    static int32_t LloydThreshold(const THistogram& histogram);
+    static int32_t RidlerCalvardThreshold(const THistogram& histogram);
+    int32_t UniformErrorThreshold();
+    static int32_t StdDevThreshold(const THistogram& histogram, double k);
+    // Error-diffusion binarization of an 8-bit image, the error taken against the page's own
+    // darkest and brightest levels.
+    void FloydSteinbergDither(bool toBinary, uint8_t lowValue, uint8_t highValue);
+    // Bytewise OR of Other's row bytes into this image (same format, RowBytes and Height).
+    void OrImage(const TDIB& other);
 
     // ==== Local thresholding (cleanup/local_threshold.cpp) ====
+    // HighValue where a pixel is above its window mean lowered by Contrast, else LowValue.
+    void LocalAverageThreshold(int32_t areaW, int32_t areaH, int32_t contrast, bool toBinary, uint8_t lowValue,
+                               uint8_t highValue);
+    // Window min/max threshold with Level as the fallback where the window's contrast is low.
+    void LocalMinMaxThreshold(uint8_t contrast, int32_t areaW, int32_t areaH, uint8_t level, bool toBinary,
+                              uint8_t lowValue, uint8_t highValue);
+    // Mean + K x deviation threshold of Source written as 0 / 255 into Target (8-bit, same size).
+    static void AdvancedDynamicThreshold(int32_t window, const TDIB& source, TDIB& target, double k);
+    // Window filters of this 8-bit image into Target (8-bit, same width and height).
+    void LocalMeanImage(TDIB& target, int32_t areaW, int32_t areaH);
+    void LocalMinImage(TDIB& target, int32_t areaW, int32_t areaH);
+    void LocalMaxImage(TDIB& target, int32_t areaW, int32_t areaH);
 
     // ==== Skew estimation (cleanup/skew.cpp) ====
 
@@ -266,6 +297,19 @@ public:
     static void RunLengths(const std::vector<int32_t>& values, std::vector<int32_t>& runs, int32_t& runCount);
 
     // ==== Image and text blocks (cleanup/blocks.cpp) ====
+    // The page reduced to half its size: an output pixel is black when any pixel of its 2 x 2
+    // source block is not white; an odd last column or row is dropped. 1-bit images only.
+    // The caller owns the result.
+    TDIB* HalfSize();
+    // Rect shrunk past its nearly empty border rows and columns (see cleanup/blocks.cpp);
+    // (0, 0, 0, 0) when it holds no black pixel. 1-bit images; Rect must lie inside the image.
+    TRect TrimBlock(const TRect& rect, int32_t toleranceX, int32_t toleranceY);
+    // The text-texture test of a region: two typical gap widths between ink columns and a
+    // black density strictly between 15 and 70 percent.
+    bool IsTextRegion(const TRect& rect);
+    // The line period of a row profile: the step in minPeriod ... maxPeriod (only steps that
+    // divide the profile nearly evenly) whose samples have the smallest sum; 0 when none.
+    static int32_t FindPeriod(const std::vector<int32_t>& values, int32_t minPeriod, int32_t maxPeriod);
 
 private:
     void Convert8To1();
