@@ -228,6 +228,30 @@ public:
     // ==== Despeckle (cleanup/despeckle.cpp) ====
 
     // ==== Line removal (cleanup/lines.cpp) ====
+    // Ruling lines of a 1-bit page. Black is BlackIndex, erasing writes WhiteIndex; the finders
+    // and the Remove methods raise "This operation requires 1 bit per pixel bitmap !" on other
+    // formats. How runs are found and grouped into lines: cleanup/line_runs.h.
+    //
+    // Whitens, for X1 ... X2, pixel (X, Y - 1) when it is black and (X, Y - 2) is not (nothing when
+    // Y - 2 < 0). CleanBelow: Y + 1 against Y + 2 (nothing when Y + 2 >= Height). CleanLeft and
+    // CleanRight: the column mirror for Y1 ... Y2. Positions outside the image are skipped.
+    void CleanAbove(int32_t X1, int32_t Y, int32_t X2);
+    void CleanBelow(int32_t X1, int32_t Y, int32_t X2);
+    void CleanLeft(int32_t X, int32_t Y1, int32_t Y2);
+    void CleanRight(int32_t X, int32_t Y1, int32_t Y2);
+    // Redraws black the columns L.Left ... L.Right of rows L.Top ... L.Bottom where the two pixels
+    // above and the two below the line are black (nothing when they are not all inside the
+    // image). ReconnectVertical: the rows of a vertical line, two pixels on either side.
+    void ReconnectHorizontal(const TRect& L);
+    void ReconnectVertical(const TRect& L);
+    // Finds the lines and, one after another, paints each white, then with CleanBorders cleans
+    // its two long sides and with Reconnect redraws the crossing strokes. Return the number of
+    // lines. RemoveLines runs both searches on the unchanged page before painting anything,
+    // horizontal lines first, and returns the sum.
+    int32_t RemoveHorizontalLines(int32_t MinLength, int32_t MaxHoles, double MinRatio, bool CleanBorders, bool Reconnect);
+    int32_t RemoveVerticalLines(int32_t MinLength, int32_t MaxHoles, double MinRatio, bool CleanBorders, bool Reconnect);
+    int32_t RemoveLines(int32_t MinHorzLength, int32_t MaxHorzHoles, double MinHorzRatio, int32_t MinVertLength,
+                        int32_t MaxVertHoles, double MinVertRatio, bool CleanBorders, bool Reconnect);
 
     // ==== Black border removal (cleanup/border.cpp) ====
     // Finds the page inside dark bands along the edges. Rect := the inclusive content
