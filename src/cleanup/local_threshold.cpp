@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "dib/dib.h"
@@ -259,96 +260,117 @@ int32_t halfWindow(int32_t area, int32_t size) {
     return static_cast<int32_t>(a / 2);
 }
 
+// The window extremes of an image produced row by row. Push gives the source rows in order;
+// after row r the vertical result of the window starting at row r - kh + 1 is ready (van Herk /
+// Gil-Werman over blocks of kh rows: prefix extremes run over the current block, suffix
+// extremes of the previous block are kept), so only 2 kh rows are buffered.
+template <bool IsMax>
+class ExtremeRows {
+public:
+    ExtremeRows(int32_t w, int32_t h, int32_t areaW, int32_t areaH)
+        : w_(w), hw_(halfWindow(areaW, w)), hh_(halfWindow(areaH, h)), kw_(2 * hw_ + 1), kh_(2 * hh_ + 1),
+          nc_(std::max(0, w - 2)), copyFrom_(std::clamp(w - 3 - hw_, 0, w - kw_) + hw_),
+          row_(static_cast<size_t>(w)), tails_(static_cast<size_t>(h)) {
+        if (vertical()) {
+            collect_.resize(size_t(kh_) * size_t(nc_));
+            suf_.resize(size_t(kh_) * size_t(nc_));
+            pre_.resize(size_t(nc_));
+            result_.resize(size_t(nc_));
+        }
+    }
+    int32_t kh() const { return kh_; }
+    int32_t hh() const { return hh_; }
+    // Columns 0 ... w - 3 take the vertical pass (none on pages narrower than 3 or for one row).
+    bool vertical() const { return nc_ > 0 && kh_ > 1; }
+    int32_t columns() const { return nc_; }
+    // The last two columns of row y (every column when w < 3): the horizontal extreme at w - 3.
+    uint8_t tail(int32_t y) const { return tails_[size_t(y)]; }
+
+    // Takes source row y; returns the vertical result (columns 0 ... w - 3) of the window
+    // starting at row y - kh + 1 when that window exists and vertical(), else the horizontal
+    // result of row y itself.
+    const uint8_t* push(int32_t y, const uint8_t* src) {
+        // Horizontal: windows starting at 0 ... w - kw are the columns hw ... w - 1 - hw; the
+        // edge columns take the window moved inside.
+        uint8_t* r = row_.data();
+        slidingExtreme<IsMax>(src, w_, kw_, r + hw_, s1_, s2_);
+        std::memset(r, r[hw_], size_t(hw_));
+        std::memset(r + (w_ - hw_), r[w_ - 1 - hw_], size_t(hw_));
+        tails_[size_t(y)] = r[copyFrom_];
+        if (!vertical()) return r;
+        const size_t n = size_t(nc_);
+        const int32_t i = y % kh_;
+        std::memcpy(&collect_[size_t(i) * n], r, n);
+        uint8_t* __restrict pre = pre_.data();
+        if (i == 0) {
+            std::memcpy(pre, r, n);
+        } else {
+            for (size_t x = 0; x < n; ++x) pre[x] = pick<IsMax>(pre[x], r[x]);
+        }
+        const uint8_t* out = nullptr;
+        const int32_t s = y - kh_ + 1;
+        if (s >= 0) {
+            if (s % kh_ == 0) {
+                out = pre;  // the window is this block
+            } else {
+                const uint8_t* __restrict a = &suf_[size_t(s % kh_) * n];
+                uint8_t* __restrict o = result_.data();
+                for (size_t x = 0; x < n; ++x) o[x] = pick<IsMax>(a[x], pre[x]);
+                out = o;
+            }
+        }
+        if (i == kh_ - 1) {
+            // Block complete: its suffix extremes, for the windows starting inside it.
+            for (int32_t j = kh_ - 2; j >= 0; --j) {
+                uint8_t* __restrict d = &collect_[size_t(j) * n];
+                const uint8_t* __restrict b = &collect_[size_t(j + 1) * n];
+                for (size_t x = 0; x < n; ++x) d[x] = pick<IsMax>(d[x], b[x]);
+            }
+            collect_.swap(suf_);
+        }
+        return out;
+    }
+
+private:
+    int32_t w_, hw_, hh_, kw_, kh_, nc_, copyFrom_;
+    std::vector<uint8_t> row_, tails_, s1_, s2_, collect_, suf_, pre_, result_;
+};
+
+// Runs the streams over the rows of Source and calls Emit(y, results...) once for every row y,
+// in increasing order, after source row y has been pushed; the column results of Emit cover
+// columns 0 ... w - 3 (see ExtremeRows::tail for the rest). Emit may overwrite source row y.
+template <class Emit, class... Streams>
+void forEachExtremeRow(const TDIB& source, Emit emit, Streams&... streams) {
+    const int32_t h = source.Height();
+    auto& first = std::get<0>(std::tie(streams...));
+    const bool vertical = first.vertical();
+    const int32_t kh = vertical ? first.kh() : 1, hh = vertical ? first.hh() : 0;
+    const int32_t lastStart = h - kh;
+    for (int32_t y = 0; y < h; ++y) {
+        auto outs = std::make_tuple(streams.push(y, source.Rows[y])...);
+        const int32_t s = y - kh + 1;
+        if (s < 0 || s > lastStart) continue;
+        const int32_t c = s + hh;
+        const int32_t from = s == 0 ? 0 : c, to = s == lastStart ? h - 1 : c;
+        for (int32_t row = from; row <= to; ++row) std::apply([&](auto... o) { emit(row, o...); }, outs);
+    }
+}
+
 template <bool IsMax>
 void extremeFilter(const TDIB& source, TDIB& target, int32_t areaW, int32_t areaH) {
     requireTarget(source, target);
     const int32_t w = source.Width(), h = source.Height();
     if (w <= 0 || h <= 0) return;
-    const int32_t hw = halfWindow(areaW, w), hh = halfWindow(areaH, h);
-    const int32_t kw = 2 * hw + 1, kh = 2 * hh + 1;
-
-    // Horizontal pass into Target: R(x) over the window moved inside the row,
-    // R(x) = Win[clamp(x - hw, 0, w - kw)]. The last two columns (every column of a page
-    // narrower than 3) keep R(w - 3) of their row and take no vertical pass.
-    {
-        std::vector<uint8_t> s1, s2, line;
-        const bool inPlace = source.Bits == target.Bits;
-        if (inPlace) line.resize(static_cast<size_t>(w));
-        const int32_t lastStart = w - kw;
-        const int32_t copyFrom = std::clamp(w - 3 - hw, 0, lastStart) + hw;
-        for (int32_t y = 0; y < h; ++y) {
-            const uint8_t* in = source.Rows[y];
-            if (inPlace) {
-                std::memcpy(line.data(), in, size_t(w));
-                in = line.data();
-            }
+    ExtremeRows<IsMax> stream(w, h, areaW, areaH);
+    const size_t n = size_t(stream.columns());
+    forEachExtremeRow(
+        source,
+        [&](int32_t y, const uint8_t* values) {
             uint8_t* out = target.Rows[y];
-            // The windows starting at 0 ... lastStart are the columns hw ... w - 1 - hw.
-            slidingExtreme<IsMax>(in, w, kw, out + hw, s1, s2);
-            const uint8_t tail = out[copyFrom];
-            std::memset(out, out[hw], size_t(hw));
-            std::memset(out + (w - hw), out[w - 1 - hw], size_t(hw));
-            for (int32_t x = std::max(0, w - 2); x < w; ++x) out[x] = tail;
-        }
-    }
-
-    // Vertical pass over columns 0 ... w - 3, in place in Target, with van Herk / Gil-Werman
-    // blocks of kh rows: the window starting at row s is pick(Suf[s], Pre[s + kh - 1]).
-    const int32_t nc = w - 2;
-    if (nc <= 0 || kh == 1) return;
-    const size_t rowLen = size_t(nc);
-    const int32_t blocks = (h + kh - 1) / kh;
-    // Suffix extremes of two blocks (current and next) and prefix extremes of the next block.
-    std::vector<uint8_t> sufBuf[2] = {std::vector<uint8_t>(size_t(kh) * rowLen), std::vector<uint8_t>(size_t(kh) * rowLen)};
-    std::vector<uint8_t> preBuf(size_t(kh) * rowLen);
-    auto blockRows = [&](int32_t b) { return std::min(kh, h - b * kh); };
-    auto computeSuf = [&](int32_t b, std::vector<uint8_t>& suf) {
-        const int32_t base = b * kh, n = blockRows(b);
-        std::memcpy(&suf[size_t(n - 1) * rowLen], target.Rows[base + n - 1], rowLen);
-        for (int32_t i = n - 2; i >= 0; --i) {
-            uint8_t* __restrict d = &suf[size_t(i) * rowLen];
-            const uint8_t* __restrict a = &suf[size_t(i + 1) * rowLen];
-            const uint8_t* __restrict r = target.Rows[base + i];
-            for (size_t x = 0; x < rowLen; ++x) d[x] = pick<IsMax>(a[x], r[x]);
-        }
-    };
-    auto computePre = [&](int32_t b) {
-        const int32_t base = b * kh, n = blockRows(b);
-        std::memcpy(&preBuf[0], target.Rows[base], rowLen);
-        for (int32_t i = 1; i < n; ++i) {
-            uint8_t* __restrict d = &preBuf[size_t(i) * rowLen];
-            const uint8_t* __restrict a = &preBuf[size_t(i - 1) * rowLen];
-            const uint8_t* __restrict r = target.Rows[base + i];
-            for (size_t x = 0; x < rowLen; ++x) d[x] = pick<IsMax>(a[x], r[x]);
-        }
-    };
-    const int32_t lastStart = h - kh;
-    computeSuf(0, sufBuf[0]);
-    for (int32_t b = 0; b < blocks && b * kh <= lastStart; ++b) {
-        std::vector<uint8_t>& suf = sufBuf[b & 1];
-        const bool hasNext = b + 1 < blocks;
-        // Block b + 1 is read before this block's results overwrite its first rows.
-        if (hasNext) {
-            computeSuf(b + 1, sufBuf[(b + 1) & 1]);
-            computePre(b + 1);
-        }
-        const int32_t sEnd = std::min(lastStart, b * kh + kh - 1);
-        for (int32_t s = b * kh; s <= sEnd; ++s) {
-            // Rows of blocks b and b + 1 are already in the buffers, so row c can take the result.
-            const uint8_t* __restrict a = &suf[size_t(s - b * kh) * rowLen];
-            const int32_t c = s + hh;
-            uint8_t* __restrict o = target.Rows[c];
-            if (s == b * kh) {
-                std::memcpy(o, a, rowLen);  // s aligned to the block: the block itself
-            } else {
-                const uint8_t* __restrict p = &preBuf[size_t(s + kh - 1 - (b + 1) * kh) * rowLen];
-                for (size_t x = 0; x < rowLen; ++x) o[x] = pick<IsMax>(a[x], p[x]);
-            }
-            const int32_t first = s == 0 ? 0 : c, last = s == lastStart ? h - 1 : c;
-            for (int32_t y = first; y <= last; ++y)
-                if (y != c) std::memcpy(target.Rows[y], o, rowLen);
-        }
-    }
+            std::memcpy(out, values, n);
+            for (int32_t x = int32_t(n); x < w; ++x) out[x] = stream.tail(y);
+        },
+        stream);
 }
 
 // ---- running mean and deviation ----
@@ -519,23 +541,24 @@ void TDIB::LocalMinMaxThreshold(uint8_t contrast, int32_t areaW, int32_t areaH, 
     const int32_t w = Width(), h = Height();
     if (areaW < 1 || areaH < 1 || areaW > w || areaH > h) throw Exception(kBadArea);
     require8(*this);
-    {
-        TDIB lo, hi;
-        lo.CreateNew(w, h, fmt8Bit, 1, 1);
-        hi.CreateNew(w, h, fmt8Bit, 1, 1);
-        LocalMinImage(lo, areaW, areaH);
-        LocalMaxImage(hi, areaW, areaH);
-        for (int32_t y = 0; y < h; ++y) {
+    if (w <= 0 || h <= 0) return;
+    // The window minima and maxima are produced row by row and compared at once, instead of
+    // through two page-sized temporary images; the result is the same.
+    ExtremeRows<false> lo(w, h, areaW, areaH);
+    ExtremeRows<true> hi(w, h, areaW, areaH);
+    const int32_t n = lo.columns();
+    auto decide = [&](uint8_t v, int32_t l, int32_t u) {
+        const int32_t cmp = u - l < int32_t(contrast) ? int32_t(level) : (u + l) >> 1;
+        return int32_t(v) < cmp ? lowValue : highValue;
+    };
+    forEachExtremeRow(
+        *this,
+        [&](int32_t y, const uint8_t* __restrict l, const uint8_t* __restrict u) {
             uint8_t* __restrict p = Rows[y];
-            const uint8_t* __restrict l = lo.Rows[y];
-            const uint8_t* __restrict u = hi.Rows[y];
-            for (int32_t x = 0; x < w; ++x) {
-                const int32_t range = int32_t(u[x]) - int32_t(l[x]);
-                const int32_t cmp = range < contrast ? int32_t(level) : (int32_t(u[x]) + int32_t(l[x])) >> 1;
-                p[x] = int32_t(p[x]) < cmp ? lowValue : highValue;
-            }
-        }
-    }
+            for (int32_t x = 0; x < n; ++x) p[x] = decide(p[x], l[x], u[x]);
+            for (int32_t x = n; x < w; ++x) p[x] = decide(p[x], lo.tail(y), hi.tail(y));
+        },
+        lo, hi);
     if (toBinary) ConvertToFormat(fmt1Bit);
 }
 
