@@ -187,8 +187,39 @@ public:
     // ==== Rendering and geometry (dib/render.cpp, dib/geometry.cpp) ====
 
     // ==== Global thresholding (cleanup/threshold.cpp) ====
+    // Fixed global threshold of an 8-bit image: every byte of every row becomes HighValue when
+    // it is above Level, LowValue otherwise; then the image goes to 1 bit if ToBinary.
+    void Threshold(uint8_t level, bool toBinary, uint8_t lowValue, uint8_t highValue);
+    // Computes a level with algorithm 0 Otsu, 1 Lloyd, 2 Ridler and Calvard, 3 Uniform Error or
+    // 4 Standard Deviation (any other number: 127), thresholds with it and returns it. The
+    // level is the algorithm's result taken modulo 256.
+    uint8_t AutoThreshold(uint8_t algorithm, bool toBinary, uint8_t lowValue, uint8_t highValue);
+    // The level algorithms. Each returns a gray level (LloydThreshold returns -1 for an empty
+    // histogram); see cleanup/threshold.cpp for their exact arithmetic and edge rules.
+    static int32_t OtsuThreshold(const THistogram& histogram);
+    static int32_t LloydThreshold(const THistogram& histogram);
+    static int32_t RidlerCalvardThreshold(const THistogram& histogram);
+    int32_t UniformErrorThreshold();
+    static int32_t StdDevThreshold(const THistogram& histogram, double k);
+    // Error-diffusion binarization of an 8-bit image, the error taken against the page's own
+    // darkest and brightest levels.
+    void FloydSteinbergDither(bool toBinary, uint8_t lowValue, uint8_t highValue);
+    // Bytewise OR of Other's row bytes into this image (same format, RowBytes and Height).
+    void OrImage(const TDIB& other);
 
     // ==== Local thresholding (cleanup/local_threshold.cpp) ====
+    // HighValue where a pixel is above its window mean lowered by Contrast, else LowValue.
+    void LocalAverageThreshold(int32_t areaW, int32_t areaH, int32_t contrast, bool toBinary, uint8_t lowValue,
+                               uint8_t highValue);
+    // Window min/max threshold with Level as the fallback where the window's contrast is low.
+    void LocalMinMaxThreshold(uint8_t contrast, int32_t areaW, int32_t areaH, uint8_t level, bool toBinary,
+                              uint8_t lowValue, uint8_t highValue);
+    // Mean + K x deviation threshold of Source written as 0 / 255 into Target (8-bit, same size).
+    static void AdvancedDynamicThreshold(int32_t window, const TDIB& source, TDIB& target, double k);
+    // Window filters of this 8-bit image into Target (8-bit, same width and height).
+    void LocalMeanImage(TDIB& target, int32_t areaW, int32_t areaH);
+    void LocalMinImage(TDIB& target, int32_t areaW, int32_t areaH);
+    void LocalMaxImage(TDIB& target, int32_t areaW, int32_t areaH);
 
     // ==== Skew estimation (cleanup/skew.cpp) ====
 
@@ -199,6 +230,30 @@ public:
     // ==== Despeckle (cleanup/despeckle.cpp) ====
 
     // ==== Line removal (cleanup/lines.cpp) ====
+    // Ruling lines of a 1-bit page. Black is BlackIndex, erasing writes WhiteIndex; the finders
+    // and the Remove methods raise "This operation requires 1 bit per pixel bitmap !" on other
+    // formats. How runs are found and grouped into lines: cleanup/line_runs.h.
+    //
+    // Whitens, for X1 ... X2, pixel (X, Y - 1) when it is black and (X, Y - 2) is not (nothing when
+    // Y - 2 < 0). CleanBelow: Y + 1 against Y + 2 (nothing when Y + 2 >= Height). CleanLeft and
+    // CleanRight: the column mirror for Y1 ... Y2. Positions outside the image are skipped.
+    void CleanAbove(int32_t X1, int32_t Y, int32_t X2);
+    void CleanBelow(int32_t X1, int32_t Y, int32_t X2);
+    void CleanLeft(int32_t X, int32_t Y1, int32_t Y2);
+    void CleanRight(int32_t X, int32_t Y1, int32_t Y2);
+    // Redraws black the columns L.Left ... L.Right of rows L.Top ... L.Bottom where the two pixels
+    // above and the two below the line are black (nothing when they are not all inside the
+    // image). ReconnectVertical: the rows of a vertical line, two pixels on either side.
+    void ReconnectHorizontal(const TRect& L);
+    void ReconnectVertical(const TRect& L);
+    // Finds the lines and, one after another, paints each white, then with CleanBorders cleans
+    // its two long sides and with Reconnect redraws the crossing strokes. Return the number of
+    // lines. RemoveLines runs both searches on the unchanged page before painting anything,
+    // horizontal lines first, and returns the sum.
+    int32_t RemoveHorizontalLines(int32_t MinLength, int32_t MaxHoles, double MinRatio, bool CleanBorders, bool Reconnect);
+    int32_t RemoveVerticalLines(int32_t MinLength, int32_t MaxHoles, double MinRatio, bool CleanBorders, bool Reconnect);
+    int32_t RemoveLines(int32_t MinHorzLength, int32_t MaxHorzHoles, double MinHorzRatio, int32_t MinVertLength,
+                        int32_t MaxVertHoles, double MinVertRatio, bool CleanBorders, bool Reconnect);
 
     // ==== Black border removal (cleanup/border.cpp) ====
     // Finds the page inside dark bands along the edges. Rect := the inclusive content
