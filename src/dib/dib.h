@@ -23,6 +23,7 @@
 namespace qil {
 
 class TStream;
+enum TTiffCompression : uint8_t;  // dib/image_file.h
 class TBlobList;
 
 // One-byte pixel-format codes (the graphics library's pixel-format enumeration). Only
@@ -180,6 +181,22 @@ public:
     bool IsGrayPalette() const;
 
     // ==== Image files: format detection, bitmap, TIFF, JPEG (dib/image_file.cpp, dib/bmp.cpp, dib/tiff.cpp, dib/jpeg.cpp) ====
+    // Every load starts with Clear; a failed load leaves the image empty (a block the load
+    // allocated is freed whatever OwnsHandle says, since nobody else can hold it). Every file
+    // save writes a temporary file beside the target and renames it over the target only once
+    // it is complete, so a failed save leaves the old file (or none) in place.
+
+    // Signature tests: each reads from the stream's position and restores it.
+    static bool IsBitmapStream(TStream& stream);  // "BM"
+    static bool IsTiffStream(TStream& stream);    // "II" or "MM"
+    static bool IsPngStream(TStream& stream);     // the 8-byte PNG signature
+
+    // Bitmap files (dib/bmp.cpp). The reader accepts 1, 4, 8 and 24 bits, uncompressed, with
+    // a 40, 52, 56, 108 or 124-byte info header, bottom-up or top-down rows and a short color
+    // table, and brings them into the image's own layout; it refuses everything else.
+    void LoadFromBitmapStream(TStream& stream);
+    void SaveToBitmapFile(const std::string& fileName);
+    void SaveToBitmapStream(TStream& stream);
 
     // ==== Image files: PNG through the PNG codec (dib/png.cpp, dib/png_codec.*) ====
     // Reads a PNG (every color type and depth, interlaced or not) through the codec. The
