@@ -271,6 +271,29 @@ public:
     // ==== Rotation (cleanup/rotate.cpp) ====
 
     // ==== Connected components (cleanup/blobs.cpp) ====
+    // Connected-component tracers of a 1-bit image (any other format raises "This operation
+    // requires 1 bit per pixel bitmap !" before anything is traced). A pixel is black when its
+    // raw value equals BlackIndex. Components are reported in the order of their seeds, found
+    // by a column-major scan (columns outer, rows inner): by leftmost column, then by the
+    // topmost pixel of that column. Each accepted component appends one record to List
+    // (never cleared); a null List traces nothing. Centroids are round(sum / N), ties to even.
+    // FindBlobs: FindBlobs8 when EightConnected, else FindBlobs4.
+    void FindBlobs(bool EightConnected, int32_t MinWidth, int32_t MinHeight, int32_t MinPixels, TBlobList* List);
+    // 8-connected; accepts N >= max(0, MinPixels), width >= MinWidth, height >= MinHeight;
+    // appends AddBlob(bounding rectangle, N, centroid X, centroid Y).
+    void FindBlobs8(int32_t MinWidth, int32_t MinHeight, int32_t MinPixels, TBlobList* List);
+    // The same with 4-connectivity (edge neighbours only).
+    void FindBlobs4(int32_t MinWidth, int32_t MinHeight, int32_t MinPixels, TBlobList* List);
+    // 8-connected; accepts max(0, MinPixels) <= N <= MaxPixels, MinWidth <= width <= MaxWidth,
+    // MinHeight <= height <= MaxHeight; appends AddBlob(rectangle, N, 0, 0).
+    void FindBlobsInRange(int32_t MinWidth, int32_t MinHeight, int32_t MinPixels, int32_t MaxWidth,
+                          int32_t MaxHeight, int32_t MaxPixels, TBlobList* List);
+    // Sets the pixels of a straight line to the raw value Index, walking from (X2, Y2) toward
+    // (X1, Y1); any format. Points outside the image are skipped.
+    void DrawLine(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t Index);
+    // Sets every pixel of the inclusive rectangle (coordinates in either order) to the raw value
+    // Index; any format. The part outside the image is skipped.
+    void PaintRect(const TRect& Rect, int32_t Index);
 
     // ==== Despeckle (cleanup/despeckle.cpp) ====
 

@@ -1,29 +1,14 @@
 // PNG files through the PNG codec (dib/png_codec.h).
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "dib/dib.h"
+#include "dib/image_file.h"
 #include "dib/png_codec.h"
 #include "platform/exceptions.h"
 #include "platform/streams.h"
 
 namespace qil {
-
-namespace {
-
-// The largest resolution whose pixels-per-metre value fits the bitmap header.
-constexpr int32_t kMaxDpi = 54545000;
-
-int32_t SaneDpi(int32_t dpi) { return dpi >= 0 && dpi <= kMaxDpi ? dpi : 0; }
-
-}  // namespace
 
 void TDIB::LoadFromPngStream(TStream& stream) {
     Clear();
@@ -32,9 +17,9 @@ void TDIB::LoadFromPngStream(TStream& stream) {
 
     int32_t xDpi = 0, yDpi = 0;
     if (auto* phys = png.Chunks.Find<TChunkPHYS>("pHYs")) phys->GetResolution(xDpi, yDpi);
-    // A value beyond what the header can hold would wrap around: treat it as unknown.
-    xDpi = SaneDpi(xDpi);
-    yDpi = SaneDpi(yDpi);
+    // Kept in 0 ... 65535 like the resolutions of the other file formats.
+    xDpi = ClampResolution(xDpi);
+    yDpi = ClampResolution(yDpi);
 
     CreateNew(png.Width(), png.Height(), png.PixelFormat(), xDpi, yDpi);
     const size_t n = static_cast<size_t>(std::min(RowBytes, png.RowBytes()));
@@ -49,7 +34,7 @@ void TDIB::LoadFromPngStream(TStream& stream) {
 }
 
 void TDIB::SaveToPngStream(TStream& stream) {
-    if (Handle == 0 || Header == nullptr) throw EPNGImageException(EPngInvalidBitmap);
+    RequireImage(*this);
     TPNGImage png;
     png.SetSize(Width(), Height(), ImageFormat);
     const size_t n = static_cast<size_t>(std::min(RowBytes, png.RowBytes()));
@@ -70,33 +55,7 @@ void TDIB::SaveToPngStream(TStream& stream) {
 }
 
 void TDIB::SaveToPngFile(const std::string& fileName) {
-    // A new name in the same directory, so that the rename replaces the file in one step.
-    static std::atomic<uint32_t> counter{0};
-    std::string tempName;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tempName = Format("%s.%d.%u.tmp", fileName.c_str(), static_cast<int>(::getpid()), counter.fetch_add(1));
-        fd = ::open(tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(errno)));
-    // Replacing a file keeps its permission bits.
-    struct stat st {};
-    if (::stat(fileName.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd, st.st_mode & 07777);
-    ::close(fd);
-
-    try {
-        {
-            TFileStream file(tempName, fmOpenReadWrite);
-            SaveToPngStream(file);
-            file.Flush();
-        }
-        if (std::rename(tempName.c_str(), fileName.c_str()) != 0)
-            throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(errno)));
-    } catch (...) {
-        std::remove(tempName.c_str());
-        throw;
-    }
+    WriteFileAtomically(fileName, false, [this](TFileStream& stream) { SaveToPngStream(stream); });
 }
 
 }  // namespace qil

@@ -341,6 +341,27 @@ TChunkIDAT::TChunkIDAT(TPNGImage& owner) : TChunk(owner, "IDAT") {}
 
 void TChunkIDAT::ApplyChunk() { Owner.DecodeImageData(*this); }
 
+void TChunkIDAT::WriteChunk(TStream& stream) {
+    const int64_t size = DataSize();
+    if (size <= int64_t(kMaxChunkLength)) {
+        TChunk::WriteChunk(stream);
+        return;
+    }
+    constexpr int64_t piece = int64_t(1) << 30;
+    for (int64_t offset = 0; offset < size; offset += piece) {
+        const int64_t n = std::min(piece, size - offset);
+        const uint8_t* p = DataBytes() + offset;
+        uint8_t head[8];
+        PutBE32(head, static_cast<uint32_t>(n));
+        std::memcpy(head + 4, Type.data(), 4);
+        uint8_t tail[4];
+        PutBE32(tail, PngChunkCrc(Type.data(), p, static_cast<size_t>(n)));
+        stream.WriteBuffer(head, 8);
+        stream.WriteBuffer(p, n);
+        stream.WriteBuffer(tail, 4);
+    }
+}
+
 TChunkPLTE::TChunkPLTE(TPNGImage& owner) : TChunk(owner, "PLTE") {}
 
 TChunkTEXT::TChunkTEXT(TPNGImage& owner) : TChunk(owner, "tEXt") {

@@ -134,6 +134,8 @@ public:
     explicit TChunkIDAT(TPNGImage& owner);
     // Decodes the picture into the owner's bitmap.
     void ApplyChunk() override;
+    // Data beyond the largest chunk a PNG allows is written as several IDAT chunks.
+    void WriteChunk(TStream& stream) override;
 };
 
 class TChunkPLTE : public TChunk {

@@ -242,7 +242,7 @@ TEST(PngRead, ResolutionFromPhys) {
         uint8_t unit;
         int32_t dpiX, dpiY;
     } cases[] = {{2835, 2835, 1, 72, 72}, {11811, 3780, 1, 300, 96}, {11811, 11811, 0, 300, 300}, {0, 0, 1, 0, 0},
-                 {0xFFFFFFFFu, 100, 1, 0, 3}};
+                 {0xFFFFFFFFu, 100, 1, 65535, 3}};
     for (const auto& c : cases) {
         Bytes phys;
         PutBE32(phys, c.ppuX);
@@ -502,4 +502,57 @@ TEST(PngChunks, CrcMatchesThePublishedCheckValue) {
     EXPECT_EQ(~UpdatePngCrc(0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(text), 9), 0xCBF43926u);
     // The IEND chunk's well-known CRC.
     EXPECT_EQ(PngChunkCrc("IEND", nullptr, 0), 0xAE426082u);
+}
+
+TEST(PngRead, MutatedFilesFailCleanly) {
+    // Random byte changes inside chunks, with the CRC made right again so the damage reaches
+    // the decoder: every load either succeeds or raises EPNGImageException.
+    Samples s = Pattern(11, 9, 8, 3);
+    Bytes plte = Plte(16);
+    std::vector<Bytes> seeds = {
+        MakePng(11, 9, 8, 2, true, RawImage(s, 11, 9, 8, 2, true)),
+        MakePng(11, 9, 4, 3, false, RawImage(Pattern(11, 9, 4, 1), 11, 9, 4, 3, false), {{"PLTE", plte}}),
+        MakePng(11, 9, 16, 4, true, RawImage(Pattern(11, 9, 16, 2), 11, 9, 16, 4, true)),
+    };
+    uint32_t rng = 12345;
+    auto next = [&rng] { return rng = rng * 1664525u + 1013904223u; };
+    int failures = 0, successes = 0;
+    for (int iter = 0; iter < 3000; ++iter) {
+        Bytes f = seeds[size_t(iter) % seeds.size()];
+        // Pick a chunk, change 1-3 bytes of its length, type-free data, then fix its CRC.
+        std::vector<size_t> starts;
+        for (size_t p = 8; p + 12 <= f.size();) {
+            starts.push_back(p);
+            p += 12 + ((size_t(f[p]) << 24) | (size_t(f[p + 1]) << 16) | (size_t(f[p + 2]) << 8) | f[p + 3]);
+        }
+        size_t c = starts[next() % starts.size()];
+        uint32_t len = (uint32_t(f[c]) << 24) | (f[c + 1] << 16) | (f[c + 2] << 8) | f[c + 3];
+        int edits = 1 + int(next() % 3);
+        for (int e = 0; e < edits; ++e) {
+            if (len > 0 && next() % 8 != 0)
+                f[c + 8 + next() % len] = uint8_t(next() >> 24);
+            else
+                f[c + 3 - next() % 2] = uint8_t(next() >> 24);  // the length itself
+        }
+        uint32_t newLen = (uint32_t(f[c]) << 24) | (f[c + 1] << 16) | (f[c + 2] << 8) | f[c + 3];
+        if (newLen == len) {
+            uint32_t crc = uint32_t(crc32(0, &f[c + 4], len + 4));
+            f[c + 8 + len] = uint8_t(crc >> 24);
+            f[c + 9 + len] = uint8_t(crc >> 16);
+            f[c + 10 + len] = uint8_t(crc >> 8);
+            f[c + 11 + len] = uint8_t(crc);
+        }
+        if (next() % 4 == 0) f.resize(next() % f.size());
+        TDIB dib;
+        try {
+            LoadBytes(dib, f);
+            ++successes;
+            ASSERT_GT(dib.Width(), 0);
+        } catch (const EPNGImageException&) {
+            ++failures;
+            ASSERT_EQ(dib.Handle, 0u);
+        }
+    }
+    EXPECT_GT(failures, 100);
+    EXPECT_GT(successes, 10);
 }
