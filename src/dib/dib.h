@@ -276,6 +276,20 @@ public:
     void PaintRect(const TRect& Rect, int32_t Index);
 
     // ==== Despeckle (cleanup/despeckle.cpp) ====
+    // Speck removal on a 1-bit page, in place (other formats raise "This operation requires
+    // 1 bit per pixel bitmap !" before anything changes). Erasing paints the whole bounding
+    // rectangle of what is removed with WhiteIndex. Limits <= 0 take defaults from the
+    // resolution (see cleanup/despeckle.cpp).
+    // Erases every 8-connected component with width <= MaxWidth and height <= MaxHeight
+    // (pixel sizes); returns how many.
+    int32_t Despeckle(int32_t MaxWidth, int32_t MaxHeight);
+    // Line-aware speck removal: components are clustered into horizontal lines and a line is
+    // erased only when all its members are small (extent Right - Left <= MaxWidth and
+    // Bottom - Top <= MaxHeight); with PruneRuns, long runs of small marks above or below the
+    // middle of a mixed line are thinned. Returns the number of rectangles painted.
+    int32_t SmartDespeckle(int32_t MaxWidth, int32_t MaxHeight, bool PruneRuns);
+    // PaintRect(List[i], Index) for i = First ... Last; returns Last - First + 1.
+    int32_t PaintBlobs(TBlobList& List, int32_t First, int32_t Last, int32_t Index);
 
     // ==== Line removal (cleanup/lines.cpp) ====
     // Ruling lines of a 1-bit page. Black is BlackIndex, erasing writes WhiteIndex; the finders

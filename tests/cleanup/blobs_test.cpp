@@ -479,3 +479,29 @@ TEST(Painters, PaintRectAnyOrderAnyFormatClipped) {
             EXPECT_EQ(nib.GetPixel(x, y), (x <= 2 && y == 0) ? 9 : 0);
         }
 }
+
+TEST(BlobList, ReSortingMovesEqualKeysByTheSamePermutation) {
+    // A list already in Top order is rearranged again by every further sort (equal keys swap),
+    // and each time by the same permutation of positions, since the sort only sees the keys.
+    TBlobList list;
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int32_t> top(0, 6);
+    for (int32_t i = 0; i < 60; ++i) list.AddBlob(TRect{0, top(rng), 1, 50}, i, 0, 0);
+    list.SortByTop();
+    std::vector<int32_t> first, second, third;
+    auto ids = [&] {
+        std::vector<int32_t> v;
+        for (int32_t i = 0; i < list.Count(); ++i) v.push_back(list[i].PixelCount);
+        return v;
+    };
+    first = ids();
+    list.SortByTop();
+    second = ids();
+    list.SortByTop();
+    third = ids();
+    EXPECT_NE(first, second);
+    std::vector<int32_t> perm(60);  // second[pos] = first[perm[pos]]
+    for (size_t pos = 0; pos < 60; ++pos)
+        perm[pos] = int32_t(std::find(first.begin(), first.end(), second[pos]) - first.begin());
+    for (size_t pos = 0; pos < 60; ++pos) EXPECT_EQ(third[pos], second[size_t(perm[pos])]);
+}
