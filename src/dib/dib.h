@@ -199,6 +199,26 @@ public:
     void SaveToBitmapFile(const std::string& fileName);
     void SaveToBitmapStream(TStream& stream);
 
+    // By signature: bitmap, TIFF (page Page, counted from 0), PNG, otherwise JPEG.
+    void LoadFromFile(const std::string& fileName, int32_t page);
+    void LoadFromStream(TStream& stream, int32_t page);
+    // 1 for every file that is not a TIFF; the directories of a TIFF.
+    static int32_t GetPageCount(const std::string& fileName);
+    static int32_t CountTiffPages(TStream& stream);
+
+    // TIFF through libtiff over the stream (dib/tiff.cpp). A page number that is not in the
+    // file is refused.
+    void LoadFromTiffStream(TStream& stream, int32_t page);
+    // Append adds a page to an existing file (on a copy that replaces it when complete);
+    // RowsPerStrip <= 0 means 16.
+    void SaveToTiffFile(const std::string& fileName, bool append, TTiffCompression compression, int32_t rowsPerStrip);
+    void SaveToTiffStream(TStream& stream, bool append, TTiffCompression compression, int32_t rowsPerStrip);
+
+    // JPEG through libjpeg (dib/jpeg.cpp); libjpeg's errors raise exceptions with its message.
+    void LoadFromJpegStream(TStream& stream);
+    void SaveToJpegFile(const std::string& fileName, bool progressive, uint8_t quality);
+    void SaveToJpegStream(TStream& stream, bool progressive, uint8_t quality);
+
     // ==== Image files: PNG through the PNG codec (dib/png.cpp, dib/png_codec.*) ====
     // Reads a PNG (every color type and depth, interlaced or not) through the codec. The
     // resolution comes from the pHYs chunk (0 without one). A failed load leaves the image empty.
@@ -397,6 +417,18 @@ public:
     int32_t CountColumnOnes(int32_t X);
 
     // ==== Color dropout, repair, dither removal (cleanup/filters.cpp) ====
+    // On a 24-bit page (anything else is left alone, silently) every pixel becomes gray: a
+    // pixel whose selected channel(s) dominate the others by more than 255 - Threshold (as a
+    // byte) takes that channel's value (the larger of two), every other pixel its luminance
+    // 0.3 B + 0.59 G + 0.11 R.
+    void DropColoredInk(bool Red, bool Green, bool Blue, int32_t Threshold);
+    // Flips every inner pixel of a 1-bit page whose four edge neighbours all differ from it and
+    // at most Aggressivity (0 ... 4) of whose corner neighbours equal it, judged on the page as
+    // it was before the call; returns how many. Raises on other formats.
+    int32_t Repair(int32_t Aggressivity);
+    // Whitens every non-white pixel (raw value <> WhiteIndex) whose left and right, or upper
+    // and lower, neighbours are both white in the original page; any format.
+    void RemoveDither();
 
     // ==== Projection profiles (cleanup/profiles.cpp) ====
     // Per-column / per-row black counts. 1-bit: the rectangle must lie inside the image
