@@ -63,6 +63,13 @@ TCommandResult HandOver(TWork& work, std::string message) {
     return r;
 }
 
+std::vector<TRect> BlobRects(const TBlobList& list) {
+    std::vector<TRect> rects;
+    rects.reserve(static_cast<size_t>(list.Count()));
+    for (int32_t i = 0; i < list.Count(); ++i) rects.push_back(static_cast<const TRect&>(list.Items(i)));
+    return rects;
+}
+
 const char kDegree[] = "\xC2\xB0";  // U+00B0 DEGREE SIGN in UTF-8
 
 }  // namespace
