@@ -1,18 +1,9 @@
 #include "viewer/memory_image.h"
 
-#include <sys/stat.h>
-
 #include "dib/image_file.h"
 #include "platform/numeric.h"
 
 namespace qil {
-
-namespace {
-bool FileExists(const std::string& name) {
-    struct stat st {};
-    return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-}  // namespace
 
 TMemoryImage::TMemoryImage() : FDIB(std::make_unique<TDIB>()) {}
 
