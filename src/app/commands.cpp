@@ -144,7 +144,7 @@ TCommandResult CommandThresholding(TDIB& original, const TThresholdParams& p) {
     } else if (p.RadioButtonAdvanced) {
         auto r = std::make_unique<TDIB>();
         r->CreateNew(work->Width(), work->Height(), fmt8Bit, work->XResolution(), work->YResolution());
-        work->AdvancedDynamicThreshold(9, *work, *r, -0.2);
+        TDIB::AdvancedDynamicThreshold(9, *work, *r, -0.2);
         work->OwnsHandle = true;
         work->SetHandle(r->GetHandle());
         r->OwnsHandle = false;
