@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@
 namespace qil {
 
 class TStream;
+enum TTiffCompression : uint8_t;  // dib/image_file.h
+class TBlobList;
 
 // One-byte pixel-format codes (the graphics library's pixel-format enumeration). Only
 // fmt1Bit, fmt4Bit, fmt8Bit and fmt24Bit exist as images; the others are refused.
@@ -178,33 +181,217 @@ public:
     bool IsGrayPalette() const;
 
     // ==== Image files: format detection, bitmap, TIFF, JPEG (dib/image_file.cpp, dib/bmp.cpp, dib/tiff.cpp, dib/jpeg.cpp) ====
+    // Every load starts with Clear; a failed load leaves the image empty (a block the load
+    // allocated is freed whatever OwnsHandle says, since nobody else can hold it). Every file
+    // save writes a temporary file beside the target and renames it over the target only once
+    // it is complete, so a failed save leaves the old file (or none) in place.
+
+    // Signature tests: each reads from the stream's position and restores it.
+    static bool IsBitmapStream(TStream& stream);  // "BM"
+    static bool IsTiffStream(TStream& stream);    // "II" or "MM"
+    static bool IsPngStream(TStream& stream);     // the 8-byte PNG signature
+
+    // Bitmap files (dib/bmp.cpp). The reader accepts 1, 4, 8 and 24 bits, uncompressed, with
+    // a 40, 52, 56, 108 or 124-byte info header, bottom-up or top-down rows and a short color
+    // table, and brings them into the image's own layout; it refuses everything else.
+    void LoadFromBitmapStream(TStream& stream);
+    void SaveToBitmapFile(const std::string& fileName);
+    void SaveToBitmapStream(TStream& stream);
 
     // ==== Image files: PNG through the PNG codec (dib/png.cpp, dib/png_codec.*) ====
+    // Reads a PNG (every color type and depth, interlaced or not) through the codec. The
+    // resolution comes from the pHYs chunk (0 without one). A failed load leaves the image empty.
     void LoadFromPngStream(TStream& stream);
+    // Writes the image as PNG: 1, 4 and 8 bits as palette images carrying the color table,
+    // 24 bits as RGB; a pHYs chunk holds the resolution (none when both resolutions are 0).
+    void SaveToPngStream(TStream& stream);
+    // As SaveToPngStream, into a temporary file beside FileName that replaces FileName only
+    // once it is complete; on failure the temporary file is removed and FileName is untouched.
+    void SaveToPngFile(const std::string& fileName);
 
     // ==== Rendering and geometry (dib/render.cpp, dib/geometry.cpp) ====
 
     // ==== Global thresholding (cleanup/threshold.cpp) ====
+    // Fixed global threshold of an 8-bit image: every byte of every row becomes HighValue when
+    // it is above Level, LowValue otherwise; then the image goes to 1 bit if ToBinary.
+    void Threshold(uint8_t level, bool toBinary, uint8_t lowValue, uint8_t highValue);
+    // Computes a level with algorithm 0 Otsu, 1 Lloyd, 2 Ridler and Calvard, 3 Uniform Error or
+    // 4 Standard Deviation (any other number: 127), thresholds with it and returns it. The
+    // level is the algorithm's result taken modulo 256.
+    uint8_t AutoThreshold(uint8_t algorithm, bool toBinary, uint8_t lowValue, uint8_t highValue);
+    // The level algorithms. Each returns a gray level (LloydThreshold returns -1 for an empty
+    // histogram); see cleanup/threshold.cpp for their exact arithmetic and edge rules.
+    static int32_t OtsuThreshold(const THistogram& histogram);
+    static int32_t LloydThreshold(const THistogram& histogram);
+    static int32_t RidlerCalvardThreshold(const THistogram& histogram);
+    int32_t UniformErrorThreshold();
+    static int32_t StdDevThreshold(const THistogram& histogram, double k);
+    // Error-diffusion binarization of an 8-bit image, the error taken against the page's own
+    // darkest and brightest levels.
+    void FloydSteinbergDither(bool toBinary, uint8_t lowValue, uint8_t highValue);
+    // Bytewise OR of Other's row bytes into this image (same format, RowBytes and Height).
+    void OrImage(const TDIB& other);
 
     // ==== Local thresholding (cleanup/local_threshold.cpp) ====
+    // HighValue where a pixel is above its window mean lowered by Contrast, else LowValue.
+    void LocalAverageThreshold(int32_t areaW, int32_t areaH, int32_t contrast, bool toBinary, uint8_t lowValue,
+                               uint8_t highValue);
+    // Window min/max threshold with Level as the fallback where the window's contrast is low.
+    void LocalMinMaxThreshold(uint8_t contrast, int32_t areaW, int32_t areaH, uint8_t level, bool toBinary,
+                              uint8_t lowValue, uint8_t highValue);
+    // Mean + K x deviation threshold of Source written as 0 / 255 into Target (8-bit, same size).
+    static void AdvancedDynamicThreshold(int32_t window, const TDIB& source, TDIB& target, double k);
+    // Window filters of this 8-bit image into Target (8-bit, same width and height).
+    void LocalMeanImage(TDIB& target, int32_t areaW, int32_t areaH);
+    void LocalMinImage(TDIB& target, int32_t areaW, int32_t areaH);
+    void LocalMaxImage(TDIB& target, int32_t areaW, int32_t areaH);
 
     // ==== Skew estimation (cleanup/skew.cpp) ====
 
     // ==== Rotation (cleanup/rotate.cpp) ====
 
     // ==== Connected components (cleanup/blobs.cpp) ====
+    // Connected-component tracers of a 1-bit image (any other format raises "This operation
+    // requires 1 bit per pixel bitmap !" before anything is traced). A pixel is black when its
+    // raw value equals BlackIndex. Components are reported in the order of their seeds, found
+    // by a column-major scan (columns outer, rows inner): by leftmost column, then by the
+    // topmost pixel of that column. Each accepted component appends one record to List
+    // (never cleared); a null List traces nothing. Centroids are round(sum / N), ties to even.
+    // FindBlobs: FindBlobs8 when EightConnected, else FindBlobs4.
+    void FindBlobs(bool EightConnected, int32_t MinWidth, int32_t MinHeight, int32_t MinPixels, TBlobList* List);
+    // 8-connected; accepts N >= max(0, MinPixels), width >= MinWidth, height >= MinHeight;
+    // appends AddBlob(bounding rectangle, N, centroid X, centroid Y).
+    void FindBlobs8(int32_t MinWidth, int32_t MinHeight, int32_t MinPixels, TBlobList* List);
+    // The same with 4-connectivity (edge neighbours only).
+    void FindBlobs4(int32_t MinWidth, int32_t MinHeight, int32_t MinPixels, TBlobList* List);
+    // 8-connected; accepts max(0, MinPixels) <= N <= MaxPixels, MinWidth <= width <= MaxWidth,
+    // MinHeight <= height <= MaxHeight; appends AddBlob(rectangle, N, 0, 0).
+    void FindBlobsInRange(int32_t MinWidth, int32_t MinHeight, int32_t MinPixels, int32_t MaxWidth,
+                          int32_t MaxHeight, int32_t MaxPixels, TBlobList* List);
+    // Sets the pixels of a straight line to the raw value Index, walking from (X2, Y2) toward
+    // (X1, Y1); any format. Points outside the image are skipped.
+    void DrawLine(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t Index);
+    // Sets every pixel of the inclusive rectangle (coordinates in either order) to the raw value
+    // Index; any format. The part outside the image is skipped.
+    void PaintRect(const TRect& Rect, int32_t Index);
 
     // ==== Despeckle (cleanup/despeckle.cpp) ====
+    // Speck removal on a 1-bit page, in place (other formats raise "This operation requires
+    // 1 bit per pixel bitmap !" before anything changes). Erasing paints the whole bounding
+    // rectangle of what is removed with WhiteIndex. Limits <= 0 take defaults from the
+    // resolution (see cleanup/despeckle.cpp).
+    // Erases every 8-connected component with width <= MaxWidth and height <= MaxHeight
+    // (pixel sizes); returns how many.
+    int32_t Despeckle(int32_t MaxWidth, int32_t MaxHeight);
+    // Line-aware speck removal: components are clustered into horizontal lines and a line is
+    // erased only when all its members are small (extent Right - Left <= MaxWidth and
+    // Bottom - Top <= MaxHeight); with PruneRuns, long runs of small marks above or below the
+    // middle of a mixed line are thinned. Returns the number of rectangles painted.
+    int32_t SmartDespeckle(int32_t MaxWidth, int32_t MaxHeight, bool PruneRuns);
+    // PaintRect(List[i], Index) for i = First ... Last; returns Last - First + 1.
+    int32_t PaintBlobs(TBlobList& List, int32_t First, int32_t Last, int32_t Index);
 
     // ==== Line removal (cleanup/lines.cpp) ====
+    // Ruling lines of a 1-bit page. Black is BlackIndex, erasing writes WhiteIndex; the finders
+    // and the Remove methods raise "This operation requires 1 bit per pixel bitmap !" on other
+    // formats. How runs are found and grouped into lines: cleanup/line_runs.h.
+    //
+    // Whitens, for X1 ... X2, pixel (X, Y - 1) when it is black and (X, Y - 2) is not (nothing when
+    // Y - 2 < 0). CleanBelow: Y + 1 against Y + 2 (nothing when Y + 2 >= Height). CleanLeft and
+    // CleanRight: the column mirror for Y1 ... Y2. Positions outside the image are skipped.
+    void CleanAbove(int32_t X1, int32_t Y, int32_t X2);
+    void CleanBelow(int32_t X1, int32_t Y, int32_t X2);
+    void CleanLeft(int32_t X, int32_t Y1, int32_t Y2);
+    void CleanRight(int32_t X, int32_t Y1, int32_t Y2);
+    // Redraws black the columns L.Left ... L.Right of rows L.Top ... L.Bottom where the two pixels
+    // above and the two below the line are black (nothing when they are not all inside the
+    // image). ReconnectVertical: the rows of a vertical line, two pixels on either side.
+    void ReconnectHorizontal(const TRect& L);
+    void ReconnectVertical(const TRect& L);
+    // Finds the lines and, one after another, paints each white, then with CleanBorders cleans
+    // its two long sides and with Reconnect redraws the crossing strokes. Return the number of
+    // lines. RemoveLines runs both searches on the unchanged page before painting anything,
+    // horizontal lines first, and returns the sum.
+    int32_t RemoveHorizontalLines(int32_t MinLength, int32_t MaxHoles, double MinRatio, bool CleanBorders, bool Reconnect);
+    int32_t RemoveVerticalLines(int32_t MinLength, int32_t MaxHoles, double MinRatio, bool CleanBorders, bool Reconnect);
+    int32_t RemoveLines(int32_t MinHorzLength, int32_t MaxHorzHoles, double MinHorzRatio, int32_t MinVertLength,
+                        int32_t MaxVertHoles, double MinVertRatio, bool CleanBorders, bool Reconnect);
 
     // ==== Black border removal (cleanup/border.cpp) ====
+    // Finds the page inside dark bands along the edges. Rect := the inclusive content
+    // rectangle: each side is the first column (row) met from its edge that begins a stretch of
+    // R + 1 consecutive content lines (R = MinRun, or round(resolution / 25) when MinRun < 0);
+    // a line is content when its light pixels number more than round(length * Percent / 100).
+    // Light: the white bit for 1 bit; 128 ... 255 for 8 bits (0 ... 128 unless WhiteIndex is
+    // 255); gray Trunc(0.3 B + 0.59 G + 0.11 R) >= 128 for 24 bits. No content line on a side
+    // leaves that side on the image edge; other formats give the whole image. Never raises.
+    void FindBlackBorder(int32_t MinRun, TRect& Rect, double Percent);
+    // Paints every pixel outside Rect with BackgroundIndex (parts outside the image skipped).
+    void ClearOutsideRect(const TRect& Rect);
+    // WhiteIndex for 1 bit; otherwise the most frequent histogram level of 128 ... 255 (0 ... 128
+    // when WhiteIndex is 0), level 255 winning unless exceeded, as an index (8 bits) or as the
+    // raw gray value B | B << 8 | B << 16 (24 bits). Raises for 4 bits (from the histogram).
+    int32_t BackgroundIndex();
+    // Number of 1 bits among the Width pixels of row Y / column X. 1-bit images only.
+    int32_t CountRowOnes(int32_t Y);
+    int32_t CountColumnOnes(int32_t X);
 
     // ==== Color dropout, repair, dither removal (cleanup/filters.cpp) ====
 
     // ==== Projection profiles (cleanup/profiles.cpp) ====
+    // Per-column / per-row black counts. 1-bit: the rectangle must lie inside the image
+    // ("Invalid rect !") and entry i belongs to its i-th column or row. 8 and 24-bit: dark
+    // pixels, indexed by absolute column (RowBytes entries) or row (Height entries), the
+    // rectangle restricting only the other direction. 4-bit: an empty array.
+    std::vector<int32_t> ColumnProfile(const TRect& rect);
+    std::vector<int32_t> RowProfile(const TRect& rect);
+    // Set bits among rows y ... y + count - 1 of column x of a 1-bit image.
+    int32_t CountSetBitsInColumn(int32_t x, int32_t y, int32_t count);
+    static void FreeProfile(std::vector<int32_t>& values);
+    // The integer-array toolkit; these touch no image.
+    static void SmoothProfile(std::vector<int32_t>& values, int32_t window);
+    static void SmoothProfileWeighted(std::vector<int32_t>& values);
+    static int32_t ProfileMean(const std::vector<int32_t>& values);
+    static int32_t ProfileMax(const std::vector<int32_t>& values);
+    static int32_t ProfileMin(const std::vector<int32_t>& values);
+    static void BinarizeProfile(std::vector<int32_t>& values, int32_t threshold, int32_t low, int32_t high);
+    // marks[i]: 1 at a maximum, -1 at a minimum, 0 elsewhere.
+    static void FindExtrema(const std::vector<int32_t>& values, std::vector<int32_t>& marks, bool useMean);
+    static void ProfileHistogram(const std::vector<int32_t>& values, std::vector<int32_t>& histo, int32_t& size);
+    static void RunLengths(const std::vector<int32_t>& values, std::vector<int32_t>& runs, int32_t& runCount);
 
     // ==== Image and text blocks (cleanup/blocks.cpp) ====
+    // The page reduced to half its size: an output pixel is black when any pixel of its 2 x 2
+    // source block is not white; an odd last column or row is dropped. 1-bit images only.
+    // The caller owns the result.
+    TDIB* HalfSize();
+    // Rect shrunk past its nearly empty border rows and columns (see cleanup/blocks.cpp);
+    // (0, 0, 0, 0) when it holds no black pixel. 1-bit images; Rect must lie inside the image.
+    TRect TrimBlock(const TRect& rect, int32_t toleranceX, int32_t toleranceY);
+    // The text-texture test of a region: two typical gap widths between ink columns and a
+    // black density strictly between 15 and 70 percent.
+    bool IsTextRegion(const TRect& rect);
+    // The line period of a row profile: the step in minPeriod ... maxPeriod (only steps that
+    // divide the profile nearly evenly) whose samples have the smallest sum; 0 when none.
+    static int32_t FindPeriod(const std::vector<int32_t>& values, int32_t minPeriod, int32_t maxPeriod);
+    // The pixel sizes block detection derives from the resolution (dpi), each rounded ties to
+    // even: tolerances of TrimBlock (resolution / 100), the smallest block examined
+    // (resolution / 50) and the range of text line periods tried (0.08 ... 0.3 x YResolution).
+    // Negative resolutions give 0.
+    struct TBlockSizes {
+        int32_t ToleranceX, ToleranceY, MinBlockWidth, MinBlockHeight, MinPeriod, MaxPeriod;
+    };
+    static TBlockSizes BlockSizes(int32_t xResolution, int32_t yResolution);
+    // Called with the index of the candidate about to be examined (counting down per level).
+    using TProgressEvent = std::function<void(int32_t index)>;
+    // Segments this 1-bit page into text blocks and image blocks (full-resolution rectangles
+    // in reading order); both lists are cleared first. The image is not changed. Other
+    // formats raise "This operation requires 1 bit per pixel bitmap !".
+    void FindImagesAndText(TBlobList& textBlocks, TBlobList& imageBlocks, const TProgressEvent& onProgress = {});
+    // A one-pixel frame of palette index `index` along the four edges of the rectangle.
+    void DrawBlobFrame(const TRect& rect, int32_t index);
+    // DrawBlobFrame for every record of the list, in order.
+    void DrawBlobFrames(TBlobList& list, int32_t index);
 
 private:
     void Convert8To1();
