@@ -25,6 +25,7 @@ namespace qil {
 class TStream;
 enum TTiffCompression : uint8_t;  // dib/image_file.h
 class TBlobList;
+class TRasterDevice;
 
 // One-byte pixel-format codes (the graphics library's pixel-format enumeration). Only
 // fmt1Bit, fmt4Bit, fmt8Bit and fmt24Bit exist as images; the others are refused.
@@ -210,6 +211,31 @@ public:
     void SaveToPngFile(const std::string& fileName);
 
     // ==== Rendering and geometry (dib/render.cpp, dib/geometry.cpp) ====
+    // Stretches the whole image onto the rectangle X, Y, Width, Height of the device. Mode: 0
+    // color on color, 1 black on white, 2 white on black, 3 halftone (brush origin 0, 0); any
+    // other value keeps the device's stretch mode. The device's state is restored afterwards.
+    void Draw(TRasterDevice* dc, int32_t x, int32_t y, int32_t width, int32_t height, int32_t mode);
+    // A reduced gray rendering of a 1-bit image (Levels 4..256, ZoomPercent 1..100); the
+    // caller owns the result. Answers nullptr when building the result fails.
+    TDIB* ScaleToGray(int32_t levels, int32_t zoomPercent);
+    // A new image holding the inclusive rectangle, which must lie inside the image with
+    // Left <= Right and Top <= Bottom ("Invalid rect !" otherwise). The caller owns the result.
+    TDIB* CopyRect(const TRect& rect);
+    // Changes the canvas size keeping the top-left part; new pixels take the Fill byte.
+    void SetSize(int32_t newWidth, int32_t newHeight, uint8_t fill);
+    // Shifts the whole stored row (padding included) by Count pixels, positive toward higher X.
+    void ShiftLine(int32_t row, int32_t count);
+    void ShiftColumns(int32_t count);
+    // Moves every row by Count rows, positive toward the bottom; vacated rows are white.
+    void ShiftRows(int32_t count);
+    void CropToRect(const TRect& rect);
+    void Rotate90();
+    void Rotate180();
+    void Rotate270();
+    void RotateByAngle(bool expandCanvas, int32_t fill, double angle);
+    double Deskew(bool fillWithWhite, bool interpolate, double range);
+    // The byte that holds white in every pixel position (from WhiteIndex).
+    uint8_t WhiteFillByte() const;
 
     // ==== Global thresholding (cleanup/threshold.cpp) ====
     // Fixed global threshold of an 8-bit image: every byte of every row becomes HighValue when
@@ -247,8 +273,28 @@ public:
     void LocalMaxImage(TDIB& target, int32_t areaW, int32_t areaH);
 
     // ==== Skew estimation (cleanup/skew.cpp) ====
+    // Skew angle in degrees (positive: text lines rise toward the right); 0 for 4-bit images.
+    double EstimateSkew(int32_t step, double angle, double accuracy);
+    double EstimateSkew1(int32_t step, double angle, double accuracy);
+    double EstimateSkew8(int32_t step, double angle, double accuracy);
+    double EstimateSkew24(int32_t step, double angle, double accuracy);
+    // Set bits among pixels X .. X + Count - 1 of row Y (1-bit images; no bounds checks).
+    int32_t CountSetBits(int32_t x, int32_t y, int32_t count) const;
+    // Pixels of the span brighter than Level (8-bit values; 24-bit weighted gray, blue first).
+    int32_t CountAbove8(int32_t x, int32_t y, int32_t level, int32_t count) const;
+    int32_t CountAbove24(int32_t x, int32_t y, int32_t level, int32_t count) const;
+    // m = (sum of profile[0..N-1]) div N; answers the sum of (profile[i] - m)^2.
+    static int64_t SumSquaredDeviation(const std::vector<int32_t>& profile, int32_t n);
 
     // ==== Rotation (cleanup/rotate.cpp) ====
+    // Straightens by two in-place shears (rows, then columns); see cleanup/rotate.cpp.
+    void Rotate(bool fillWithWhite, bool interpolate, double rowAngle, double colAngle);
+    void ShearImage(bool fillWithWhite, double angle);
+    void ShearInterpolated1(bool fillWithWhite, double rowAngle, double colAngle);
+    void ShearInterpolated8(bool fillWithWhite, double rowAngle, double colAngle);
+    void ShearInterpolated24(bool fillWithWhite, double rowAngle, double colAngle);
+    // Per channel Round(WeightA * a + WeightB * b) of two raw 24-bit values.
+    static int32_t BlendColors(int32_t a, int32_t b, double weightA, double weightB);
 
     // ==== Connected components (cleanup/blobs.cpp) ====
     // Connected-component tracers of a 1-bit image (any other format raises "This operation
