@@ -23,7 +23,9 @@
 namespace qil {
 
 class TStream;
+enum TTiffCompression : uint8_t;  // dib/image_file.h
 class TBlobList;
+class TRasterDevice;
 
 // One-byte pixel-format codes (the graphics library's pixel-format enumeration). Only
 // fmt1Bit, fmt4Bit, fmt8Bit and fmt24Bit exist as images; the others are refused.
@@ -180,11 +182,60 @@ public:
     bool IsGrayPalette() const;
 
     // ==== Image files: format detection, bitmap, TIFF, JPEG (dib/image_file.cpp, dib/bmp.cpp, dib/tiff.cpp, dib/jpeg.cpp) ====
+    // Every load starts with Clear; a failed load leaves the image empty (a block the load
+    // allocated is freed whatever OwnsHandle says, since nobody else can hold it). Every file
+    // save writes a temporary file beside the target and renames it over the target only once
+    // it is complete, so a failed save leaves the old file (or none) in place.
+
+    // Signature tests: each reads from the stream's position and restores it.
+    static bool IsBitmapStream(TStream& stream);  // "BM"
+    static bool IsTiffStream(TStream& stream);    // "II" or "MM"
+    static bool IsPngStream(TStream& stream);     // the 8-byte PNG signature
+
+    // Bitmap files (dib/bmp.cpp). The reader accepts 1, 4, 8 and 24 bits, uncompressed, with
+    // a 40, 52, 56, 108 or 124-byte info header, bottom-up or top-down rows and a short color
+    // table, and brings them into the image's own layout; it refuses everything else.
+    void LoadFromBitmapStream(TStream& stream);
+    void SaveToBitmapFile(const std::string& fileName);
+    void SaveToBitmapStream(TStream& stream);
 
     // ==== Image files: PNG through the PNG codec (dib/png.cpp, dib/png_codec.*) ====
+    // Reads a PNG (every color type and depth, interlaced or not) through the codec. The
+    // resolution comes from the pHYs chunk (0 without one). A failed load leaves the image empty.
     void LoadFromPngStream(TStream& stream);
+    // Writes the image as PNG: 1, 4 and 8 bits as palette images carrying the color table,
+    // 24 bits as RGB; a pHYs chunk holds the resolution (none when both resolutions are 0).
+    void SaveToPngStream(TStream& stream);
+    // As SaveToPngStream, into a temporary file beside FileName that replaces FileName only
+    // once it is complete; on failure the temporary file is removed and FileName is untouched.
+    void SaveToPngFile(const std::string& fileName);
 
     // ==== Rendering and geometry (dib/render.cpp, dib/geometry.cpp) ====
+    // Stretches the whole image onto the rectangle X, Y, Width, Height of the device. Mode: 0
+    // color on color, 1 black on white, 2 white on black, 3 halftone (brush origin 0, 0); any
+    // other value keeps the device's stretch mode. The device's state is restored afterwards.
+    void Draw(TRasterDevice* dc, int32_t x, int32_t y, int32_t width, int32_t height, int32_t mode);
+    // A reduced gray rendering of a 1-bit image (Levels 4..256, ZoomPercent 1..100); the
+    // caller owns the result. Answers nullptr when building the result fails.
+    TDIB* ScaleToGray(int32_t levels, int32_t zoomPercent);
+    // A new image holding the inclusive rectangle, which must lie inside the image with
+    // Left <= Right and Top <= Bottom ("Invalid rect !" otherwise). The caller owns the result.
+    TDIB* CopyRect(const TRect& rect);
+    // Changes the canvas size keeping the top-left part; new pixels take the Fill byte.
+    void SetSize(int32_t newWidth, int32_t newHeight, uint8_t fill);
+    // Shifts the whole stored row (padding included) by Count pixels, positive toward higher X.
+    void ShiftLine(int32_t row, int32_t count);
+    void ShiftColumns(int32_t count);
+    // Moves every row by Count rows, positive toward the bottom; vacated rows are white.
+    void ShiftRows(int32_t count);
+    void CropToRect(const TRect& rect);
+    void Rotate90();
+    void Rotate180();
+    void Rotate270();
+    void RotateByAngle(bool expandCanvas, int32_t fill, double angle);
+    double Deskew(bool fillWithWhite, bool interpolate, double range);
+    // The byte that holds white in every pixel position (from WhiteIndex).
+    uint8_t WhiteFillByte() const;
 
     // ==== Global thresholding (cleanup/threshold.cpp) ====
     // Fixed global threshold of an 8-bit image: every byte of every row becomes HighValue when
@@ -222,12 +273,69 @@ public:
     void LocalMaxImage(TDIB& target, int32_t areaW, int32_t areaH);
 
     // ==== Skew estimation (cleanup/skew.cpp) ====
+    // Skew angle in degrees (positive: text lines rise toward the right); 0 for 4-bit images.
+    double EstimateSkew(int32_t step, double angle, double accuracy);
+    double EstimateSkew1(int32_t step, double angle, double accuracy);
+    double EstimateSkew8(int32_t step, double angle, double accuracy);
+    double EstimateSkew24(int32_t step, double angle, double accuracy);
+    // Set bits among pixels X .. X + Count - 1 of row Y (1-bit images; no bounds checks).
+    int32_t CountSetBits(int32_t x, int32_t y, int32_t count) const;
+    // Pixels of the span brighter than Level (8-bit values; 24-bit weighted gray, blue first).
+    int32_t CountAbove8(int32_t x, int32_t y, int32_t level, int32_t count) const;
+    int32_t CountAbove24(int32_t x, int32_t y, int32_t level, int32_t count) const;
+    // m = (sum of profile[0..N-1]) div N; answers the sum of (profile[i] - m)^2.
+    static int64_t SumSquaredDeviation(const std::vector<int32_t>& profile, int32_t n);
 
     // ==== Rotation (cleanup/rotate.cpp) ====
+    // Straightens by two in-place shears (rows, then columns); see cleanup/rotate.cpp.
+    void Rotate(bool fillWithWhite, bool interpolate, double rowAngle, double colAngle);
+    void ShearImage(bool fillWithWhite, double angle);
+    void ShearInterpolated1(bool fillWithWhite, double rowAngle, double colAngle);
+    void ShearInterpolated8(bool fillWithWhite, double rowAngle, double colAngle);
+    void ShearInterpolated24(bool fillWithWhite, double rowAngle, double colAngle);
+    // Per channel Round(WeightA * a + WeightB * b) of two raw 24-bit values.
+    static int32_t BlendColors(int32_t a, int32_t b, double weightA, double weightB);
 
     // ==== Connected components (cleanup/blobs.cpp) ====
+    // Connected-component tracers of a 1-bit image (any other format raises "This operation
+    // requires 1 bit per pixel bitmap !" before anything is traced). A pixel is black when its
+    // raw value equals BlackIndex. Components are reported in the order of their seeds, found
+    // by a column-major scan (columns outer, rows inner): by leftmost column, then by the
+    // topmost pixel of that column. Each accepted component appends one record to List
+    // (never cleared); a null List traces nothing. Centroids are round(sum / N), ties to even.
+    // FindBlobs: FindBlobs8 when EightConnected, else FindBlobs4.
+    void FindBlobs(bool EightConnected, int32_t MinWidth, int32_t MinHeight, int32_t MinPixels, TBlobList* List);
+    // 8-connected; accepts N >= max(0, MinPixels), width >= MinWidth, height >= MinHeight;
+    // appends AddBlob(bounding rectangle, N, centroid X, centroid Y).
+    void FindBlobs8(int32_t MinWidth, int32_t MinHeight, int32_t MinPixels, TBlobList* List);
+    // The same with 4-connectivity (edge neighbours only).
+    void FindBlobs4(int32_t MinWidth, int32_t MinHeight, int32_t MinPixels, TBlobList* List);
+    // 8-connected; accepts max(0, MinPixels) <= N <= MaxPixels, MinWidth <= width <= MaxWidth,
+    // MinHeight <= height <= MaxHeight; appends AddBlob(rectangle, N, 0, 0).
+    void FindBlobsInRange(int32_t MinWidth, int32_t MinHeight, int32_t MinPixels, int32_t MaxWidth,
+                          int32_t MaxHeight, int32_t MaxPixels, TBlobList* List);
+    // Sets the pixels of a straight line to the raw value Index, walking from (X2, Y2) toward
+    // (X1, Y1); any format. Points outside the image are skipped.
+    void DrawLine(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2, int32_t Index);
+    // Sets every pixel of the inclusive rectangle (coordinates in either order) to the raw value
+    // Index; any format. The part outside the image is skipped.
+    void PaintRect(const TRect& Rect, int32_t Index);
 
     // ==== Despeckle (cleanup/despeckle.cpp) ====
+    // Speck removal on a 1-bit page, in place (other formats raise "This operation requires
+    // 1 bit per pixel bitmap !" before anything changes). Erasing paints the whole bounding
+    // rectangle of what is removed with WhiteIndex. Limits <= 0 take defaults from the
+    // resolution (see cleanup/despeckle.cpp).
+    // Erases every 8-connected component with width <= MaxWidth and height <= MaxHeight
+    // (pixel sizes); returns how many.
+    int32_t Despeckle(int32_t MaxWidth, int32_t MaxHeight);
+    // Line-aware speck removal: components are clustered into horizontal lines and a line is
+    // erased only when all its members are small (extent Right - Left <= MaxWidth and
+    // Bottom - Top <= MaxHeight); with PruneRuns, long runs of small marks above or below the
+    // middle of a mixed line are thinned. Returns the number of rectangles painted.
+    int32_t SmartDespeckle(int32_t MaxWidth, int32_t MaxHeight, bool PruneRuns);
+    // PaintRect(List[i], Index) for i = First ... Last; returns Last - First + 1.
+    int32_t PaintBlobs(TBlobList& List, int32_t First, int32_t Last, int32_t Index);
 
     // ==== Line removal (cleanup/lines.cpp) ====
     // Ruling lines of a 1-bit page. Black is BlackIndex, erasing writes WhiteIndex; the finders

@@ -1,0 +1,256 @@
+// Skew estimation by projection profiles along slanted lines.
+//
+// For each candidate slope s (a drop of s rows over the page width) staircase lines are
+// drawn from evenly spaced starting rows: s + 1 horizontal segments of W div (s + 1) pixels,
+// each one row lower than the one before, falling toward the right (Left lines) or rising
+// toward the right (Right lines). The dark pixels along each line form a profile; lines that
+// run along text rows collect many, lines between rows almost none, so the slope whose
+// profile deviates most (SumSquaredDeviation) is the skew. The result is arcsin(shift / W)
+// in degrees, positive when the text lines rise toward the right.
+//
+// Notes:
+//  - |Angle| < 0.1 answers 0 without reading the page; a negative Angle searches nothing and
+//    answers 0.
+//  - MaxShift = Round(sin(Angle) * W), at most H; candidates are ShiftStep = MaxShift div
+//    Round(Angle / Accuracy) rows apart (at least 1). A negative Accuracy counts as 0.1.
+//    Accuracy 0 (or one so small that Angle / Accuracy is out of range) asks for the finest
+//    search, ShiftStep 1; an Accuracy so coarse that Round(Angle / Accuracy) is 0 leaves
+//    one candidate on each side, ShiftStep = MaxShift.
+//  - Band (rows between line starts) = Step when Step > 0, else half a millimetre of the
+//    page's vertical resolution; at least 2.
+//  - Counted pixels: set bits (1 bit), pixels brighter than the page's mean gray level
+//    StdDevThreshold(histogram, 0) (8 and 24 bits). When BlackIndex is 0 each line's count
+//    is replaced by W - count, so the profile counts dark pixels.
+//  - Strict comparisons: the first candidate reaching a score keeps it.
+//  - An image without pixels answers 0.
+//
+// The estimator asks for many short segments (each s costs (s + 1) * Lines of them), so it
+// counts through a table of running bit counts per byte of each row: a segment then costs
+// two table reads and two masked bytes. For 8 and 24 bits the counted pixels are first
+// packed into such a bit row. The counts are exactly those of CountSetBits, CountAbove8
+// and CountAbove24.
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <vector>
+
+#include "cleanup/profile_bits.h"
+#include "dib/dib.h"
+#include "platform/numeric.h"
+
+namespace qil {
+
+namespace {
+
+constexpr long double kPi = std::numbers::pi_v<long double>;
+
+// Weighted gray of a stored 24-bit pixel, blue first: Trunc(0.3 B + 0.59 G + 0.11 R) in
+// extended precision.
+inline int64_t Gray24(const uint8_t* p) { return Trunc(0.3L * p[0] + 0.59L * p[1] + 0.11L * p[2]); }
+
+// Packed bit rows (W bits each, most significant bit first) with the running count of set
+// bits before each byte: Before[y * (Bytes + 1) + b] = set bits in bytes 0 .. b - 1.
+class TBitRowCounter {
+public:
+    TBitRowCounter(int32_t w, int32_t h, std::vector<const uint8_t*> rows)
+        : W(w), Bytes((w + 7) / 8), Rows(std::move(rows)), Before(static_cast<size_t>(h) * (Bytes + 1)) {
+        for (int32_t y = 0; y < h; ++y) {
+            const uint8_t* row = Rows[y];
+            uint32_t* before = &Before[static_cast<size_t>(y) * (Bytes + 1)];
+            uint32_t total = 0;
+            before[0] = 0;
+            for (int32_t b = 0; b < Bytes; ++b) {
+                total += static_cast<uint32_t>(std::popcount(static_cast<unsigned>(row[b])));
+                before[b + 1] = total;
+            }
+        }
+    }
+
+    // Set bits among pixels x .. x + count - 1 of row y (count >= 0, the span inside W).
+    int64_t Count(int32_t y, int32_t x, int32_t count) const {
+        if (count <= 0) return 0;
+        const uint8_t* row = Rows[y];
+        const uint32_t* before = &Before[static_cast<size_t>(y) * (Bytes + 1)];
+        int32_t last = x + count - 1;
+        int32_t b0 = x >> 3, b1 = last >> 3;
+        unsigned head = row[b0] & (0xFFu >> (x & 7));
+        unsigned tail = row[b1] & (0xFF00u >> ((last & 7) + 1));
+        if (b0 == b1) return std::popcount(head & tail);
+        return int64_t(before[b1]) - before[b0 + 1] + std::popcount(head) + std::popcount(tail);
+    }
+
+    int32_t W;
+    int32_t Bytes;
+    std::vector<const uint8_t*> Rows;
+    std::vector<uint32_t> Before;
+};
+
+// The search shared by the three formats; Counter answers the counted (bright or set)
+// pixels of a span.
+double SearchSkew(int32_t w, int32_t h, int32_t yResolution, bool blackIsZero, int32_t step, double angle, double accuracy,
+                  const TBitRowCounter& counter) {
+    int64_t maxShift = Round(std::sin(static_cast<long double>(angle) * kPi / 180) * w);
+    if (maxShift >= h) maxShift = h;
+    if (maxShift <= 0) return 0.0;  // only s = 0 or nothing: the result is 0
+
+    long double acc = accuracy < 0 ? 0.1L : static_cast<long double>(accuracy);
+    long double ratio = static_cast<long double>(angle) / acc;
+    int64_t shiftStep;
+    if (!(ratio < 1e18L)) {
+        shiftStep = 1;  // Accuracy 0 or vanishingly small: the finest search
+    } else {
+        int64_t candidates = Round(ratio);
+        shiftStep = candidates == 0 ? maxShift : maxShift / candidates;
+    }
+    if (shiftStep <= 0) shiftStep = 1;
+
+    int64_t band = step > 0 ? step : Round(static_cast<long double>(yResolution) / 2.54L / 20);
+    if (band < 2) band = 2;
+
+    std::vector<int32_t> left(static_cast<size_t>(h)), right(static_cast<size_t>(h));
+    double best = 0.0;
+    int64_t bestShift = 0;
+    for (int64_t s = 0; s <= maxShift; s += shiftStep) {
+        int32_t seg = static_cast<int32_t>(w / (s + 1));
+        int64_t lines = (h - s) / band;
+        if (lines <= 0) continue;
+        for (int64_t i = 0; i < lines; ++i) {
+            int32_t r0 = static_cast<int32_t>(i * band);
+            int64_t l = 0, r = 0;
+            for (int64_t k = 0; k <= s; ++k) {
+                int32_t y = r0 + static_cast<int32_t>(k);
+                int32_t x = static_cast<int32_t>(k * seg);
+                l += counter.Count(y, x, seg);
+                r += counter.Count(y, w - x - seg, seg);
+            }
+            if (blackIsZero) {
+                l = w - l;
+                r = w - r;
+            }
+            left[static_cast<size_t>(i)] = static_cast<int32_t>(l);
+            right[static_cast<size_t>(i)] = static_cast<int32_t>(r);
+        }
+        int64_t scoreL = TDIB::SumSquaredDeviation(left, static_cast<int32_t>(lines));
+        if (static_cast<long double>(scoreL) > best) {
+            best = static_cast<double>(scoreL);
+            bestShift = -s;
+        }
+        int64_t scoreR = TDIB::SumSquaredDeviation(right, static_cast<int32_t>(lines));
+        if (static_cast<long double>(scoreR) > best) {
+            best = static_cast<double>(scoreR);
+            bestShift = s;
+        }
+    }
+    long double q = static_cast<long double>(bestShift) / w;
+    return static_cast<double>(std::atan(q / std::sqrt(1 - q * q)) * 180 / kPi);
+}
+
+bool NoSearch(const TDIB& d, double angle) { return std::fabs(angle) < 0.1 || d.Width() <= 0 || d.Height() <= 0; }
+
+// Packs "value above Level" of every pixel into bit rows and counts them.
+template <class Above>
+double SearchPacked(TDIB& d, int32_t step, double angle, double accuracy, Above above) {
+    const int32_t w = d.Width(), h = d.Height();
+    const int32_t bytes = (w + 7) / 8;
+    std::vector<uint8_t> packed(static_cast<size_t>(h) * bytes, 0);
+    std::vector<const uint8_t*> rows(static_cast<size_t>(h));
+    for (int32_t y = 0; y < h; ++y) {
+        uint8_t* out = &packed[static_cast<size_t>(y) * bytes];
+        above(d.Rows[y], w, out);
+        rows[static_cast<size_t>(y)] = out;
+    }
+    TBitRowCounter counter(w, h, std::move(rows));
+    return SearchSkew(w, h, d.YResolution(), d.BlackIndex() == 0, step, angle, accuracy, counter);
+}
+
+}  // namespace
+
+int32_t TDIB::CountSetBits(int32_t x, int32_t y, int32_t count) const { return bits::CountRowBits(Rows[y], x, count); }
+
+int32_t TDIB::CountAbove8(int32_t x, int32_t y, int32_t level, int32_t count) const {
+    const uint8_t* p = Rows[y] + x;
+    int32_t n = 0;
+    for (int32_t i = 0; i < count; ++i) n += p[i] > level;
+    return n;
+}
+
+int32_t TDIB::CountAbove24(int32_t x, int32_t y, int32_t level, int32_t count) const {
+    const uint8_t* p = Rows[y] + 3 * static_cast<ptrdiff_t>(x);
+    int32_t n = 0;
+    for (int32_t i = 0; i < count; ++i, p += 3) n += Gray24(p) > level;
+    return n;
+}
+
+int64_t TDIB::SumSquaredDeviation(const std::vector<int32_t>& profile, int32_t n) {
+    if (n <= 0) return 0;
+    int64_t sum = 0;
+    for (int32_t i = 0; i < n; ++i) sum += profile[static_cast<size_t>(i)];
+    int64_t m = sum / n;
+    int64_t total = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        int64_t d = profile[static_cast<size_t>(i)] - m;
+        total += d * d;
+    }
+    return total;
+}
+
+double TDIB::EstimateSkew(int32_t step, double angle, double accuracy) {
+    switch (ImageFormat) {
+        case fmt1Bit: return EstimateSkew1(step, angle, accuracy);
+        case fmt8Bit: return EstimateSkew8(step, angle, accuracy);
+        case fmt24Bit: return EstimateSkew24(step, angle, accuracy);
+        default: return 0.0;
+    }
+}
+
+double TDIB::EstimateSkew1(int32_t step, double angle, double accuracy) {
+    if (NoSearch(*this, angle)) return 0.0;
+    std::vector<const uint8_t*> rows(Rows.begin(), Rows.end());
+    TBitRowCounter counter(Width(), Height(), std::move(rows));
+    return SearchSkew(Width(), Height(), YResolution(), BlackIndex() == 0, step, angle, accuracy, counter);
+}
+
+double TDIB::EstimateSkew8(int32_t step, double angle, double accuracy) {
+    if (NoSearch(*this, angle)) return 0.0;
+    THistogram histogram;
+    GetHistogram(histogram);
+    const int32_t level = StdDevThreshold(histogram, 0);
+    // A level outside 0..254 makes every pixel dark (or, below 0, bright).
+    uint8_t above[256];
+    for (int v = 0; v < 256; ++v) above[v] = v > level ? 1 : 0;
+    return SearchPacked(*this, step, angle, accuracy, [&](const uint8_t* src, int32_t w, uint8_t* out) {
+        int32_t x = 0;
+        for (; x + 8 <= w; x += 8, src += 8)
+            *out++ = static_cast<uint8_t>(above[src[0]] << 7 | above[src[1]] << 6 | above[src[2]] << 5 | above[src[3]] << 4 |
+                                          above[src[4]] << 3 | above[src[5]] << 2 | above[src[6]] << 1 | above[src[7]]);
+        if (x < w) {
+            uint8_t b = 0;
+            for (int k = 0; x < w; ++x, ++k) b |= static_cast<uint8_t>(above[*src++] << (7 - k));
+            *out = b;
+        }
+    });
+}
+
+double TDIB::EstimateSkew24(int32_t step, double angle, double accuracy) {
+    if (NoSearch(*this, angle)) return 0.0;
+    THistogram histogram;
+    GetHistogram(histogram);
+    const int32_t level = StdDevThreshold(histogram, 0);
+    return SearchPacked(*this, step, angle, accuracy, [&](const uint8_t* src, int32_t w, uint8_t* out) {
+        // Scanned pages hold long runs of one color; the last answer is reused for them.
+        uint32_t lastColor = 0xFFFFFFFFu;
+        uint8_t lastAbove = 0;
+        for (int32_t x = 0; x < w; ++x, src += 3) {
+            uint32_t color = src[0] | (uint32_t(src[1]) << 8) | (uint32_t(src[2]) << 16);
+            if (color != lastColor) {
+                lastColor = color;
+                lastAbove = Gray24(src) > level ? 1 : 0;
+            }
+            if (lastAbove) out[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+        }
+    });
+}
+
+}  // namespace qil
