@@ -16,8 +16,13 @@ namespace qil::cli {
 namespace {
 
 std::string Color(const RGBQUAD& c) {
-    return "[" + std::to_string(c.rgbBlue) + "," + std::to_string(c.rgbGreen) + "," + std::to_string(c.rgbRed) + "," +
-           std::to_string(c.rgbReserved) + "]";
+    std::string s(1, '[');
+    for (int v : {c.rgbBlue, c.rgbGreen, c.rgbRed, c.rgbReserved}) {
+        if (s.size() > 1) s += ',';
+        s += std::to_string(v);
+    }
+    s += ']';
+    return s;
 }
 
 const char* Bool(bool b) { return b ? "true" : "false"; }

@@ -360,12 +360,8 @@ bool ParseStepOption(const std::vector<std::string>& args, size_t& i, TStep& s, 
         else if (a == "--no-crop") s.Border.CheckBoxCrop = false;
         else return false;
     } else if (n == "drop-ink") {
+        // The channel options are gathered by ParseStep, which knows the whole step.
         auto& p = s.Ink;
-        static thread_local bool anyChannel;
-        if (a == "--red" || a == "--green" || a == "--blue") {
-            (void)anyChannel;
-            return false;  // handled by the caller, which knows the whole step
-        }
         if (a == "--aggressivity") p.SpinEditThreshold = ParseIntIn(a, Value(args, i), p.ThresholdRange);
         else return false;
     } else if (n == "find-blocks") {
@@ -461,9 +457,14 @@ public:
     explicit TTempFile(const std::string& final) : Final(final) {
         static std::atomic<unsigned> counter{0};
         fs::path p(final);
-        Path = (p.parent_path() / ("." + p.filename().string() + ".qil-" + std::to_string(::getpid()) + "-" +
-                                   std::to_string(counter++) + ".tmp"))
-                   .string();
+        std::string name(1, '.');
+        name += p.filename().string();
+        name += ".qil-";
+        name += std::to_string(::getpid());
+        name += '-';
+        name += std::to_string(counter++);
+        name += ".tmp";
+        Path = (p.parent_path() / name).string();
     }
     ~TTempFile() {
         if (!Committed) ::unlink(Path.c_str());

@@ -45,8 +45,17 @@ std::string JsonLatin1(const std::string& bytes) {
 }
 
 std::string JsonRect(const TRect& r) {
-    return "[" + std::to_string(r.Left) + "," + std::to_string(r.Top) + "," + std::to_string(r.Right) + "," +
-           std::to_string(r.Bottom) + "]";
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "literal" + std::string.
+    std::string s(1, '[');
+    s += std::to_string(r.Left);
+    s += ',';
+    s += std::to_string(r.Top);
+    s += ',';
+    s += std::to_string(r.Right);
+    s += ',';
+    s += std::to_string(r.Bottom);
+    s += ']';
+    return s;
 }
 
 std::string JsonRects(const std::vector<TRect>& rects) {

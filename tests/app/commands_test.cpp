@@ -161,7 +161,7 @@ TEST(Commands, EveryThresholdModeGivesABilevelPageWithBlackText) {
         EXPECT_EQ(r.Message, "Image binarized.");
         auto d = Adopt(r);
         ASSERT_EQ(d->BitCount(), 1);
-        EXPECT_EQ(d->GetPixelColor(45, 45) & 0xFFFFFF, 0u) << "text pixel";
+        EXPECT_EQ(d->GetPixelColor(50, 45) & 0xFFFFFF, 0u) << "text pixel";
         EXPECT_EQ(d->GetPixelColor(20, 20) & 0xFFFFFF, 0xFFFFFFu) << "paper pixel";
     }
     EXPECT_EQ(color->BitCount(), 24);
