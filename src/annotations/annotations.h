@@ -211,7 +211,17 @@ public:
     void LoadFromStream(TStream& stream, int32_t page);
     // Clear, copy Size bytes of annotation data into RawData and parse them.
     void LoadFromBuffer(const void* buffer, int32_t size);
-    // Reads the annotations from RawData.
+    // Reads the annotations from RawData: an 8-byte data header (its second integer must be
+    // 1), then records back to back until at most one byte is left.
+    //
+    // Notes:
+    //  - Record and block sizes are unsigned: every record moves the reading position forward,
+    //    and a size running past the end simply ends the data.
+    //  - A record head, the 164 attribute bytes of a mark record, or a name block head that
+    //    does not fit in the data, and a block whose data are used but run past the end, fail
+    //    with "Invalid annotation data"; so does data shorter than its 8-byte header.
+    //  - Point counts and text lengths are cut to what their block holds (a negative one reads
+    //    as 0); a block shorter than its fixed head reads as if padded with zero bytes.
     void ParseRawData();
 
     // Creates the annotation class of the mark type code, or raises "Unsupported annotation

@@ -51,46 +51,59 @@ constexpr long double kPi = std::numbers::pi_v<long double>;
 inline int64_t Gray24(const uint8_t* p) { return Trunc(0.3L * p[0] + 0.59L * p[1] + 0.11L * p[2]); }
 
 // Packed bit rows (W bits each, most significant bit first) with the running count of set
-// bits before each byte: Before[y * (Bytes + 1) + b] = set bits in bytes 0 .. b - 1.
+// bits before each byte: Before[y * (Bytes + 1) + b] = set bits in bytes 0 .. b - 1. The
+// counts fit 16 bits for rows up to 65535 pixels, which keeps the table small.
+template <class TCount>
 class TBitRowCounter {
 public:
     TBitRowCounter(int32_t w, int32_t h, std::vector<const uint8_t*> rows)
         : W(w), Bytes((w + 7) / 8), Rows(std::move(rows)), Before(static_cast<size_t>(h) * (Bytes + 1)) {
         for (int32_t y = 0; y < h; ++y) {
             const uint8_t* row = Rows[y];
-            uint32_t* before = &Before[static_cast<size_t>(y) * (Bytes + 1)];
+            TCount* before = &Before[static_cast<size_t>(y) * (Bytes + 1)];
             uint32_t total = 0;
             before[0] = 0;
             for (int32_t b = 0; b < Bytes; ++b) {
                 total += static_cast<uint32_t>(std::popcount(static_cast<unsigned>(row[b])));
-                before[b + 1] = total;
+                before[b + 1] = static_cast<TCount>(total);
             }
         }
     }
 
-    // Set bits among pixels x .. x + count - 1 of row y (count >= 0, the span inside W).
-    int64_t Count(int32_t y, int32_t x, int32_t count) const {
-        if (count <= 0) return 0;
-        const uint8_t* row = Rows[y];
-        const uint32_t* before = &Before[static_cast<size_t>(y) * (Bytes + 1)];
+    // A span x .. x + count - 1 (count >= 1) as two table positions and two masked bytes:
+    // count = Before[Mid1] - Before[Mid0] + popcount(row[Head] & HeadMask) +
+    // popcount(row[Tail] & TailMask). A span inside one byte has Mid0 = Mid1 and TailMask 0.
+    struct Span {
+        int32_t Head, Tail, Mid0, Mid1;
+        uint8_t HeadMask, TailMask;
+    };
+    static Span MakeSpan(int32_t x, int32_t count) {
         int32_t last = x + count - 1;
         int32_t b0 = x >> 3, b1 = last >> 3;
-        unsigned head = row[b0] & (0xFFu >> (x & 7));
-        unsigned tail = row[b1] & (0xFF00u >> ((last & 7) + 1));
-        if (b0 == b1) return std::popcount(head & tail);
-        return int64_t(before[b1]) - before[b0 + 1] + std::popcount(head) + std::popcount(tail);
+        auto head = static_cast<uint8_t>(0xFFu >> (x & 7));
+        auto tail = static_cast<uint8_t>(0xFF00u >> ((last & 7) + 1));
+        if (b0 == b1) return Span{b0, b0, b0 + 1, b0 + 1, static_cast<uint8_t>(head & tail), 0};
+        return Span{b0, b1, b0 + 1, b1, head, tail};
+    }
+
+    int64_t Count(int32_t y, const Span& s) const {
+        const uint8_t* row = Rows[y];
+        const TCount* before = &Before[static_cast<size_t>(y) * (Bytes + 1)];
+        return int64_t(before[s.Mid1]) - before[s.Mid0] + std::popcount(static_cast<unsigned>(row[s.Head] & s.HeadMask)) +
+               std::popcount(static_cast<unsigned>(row[s.Tail] & s.TailMask));
     }
 
     int32_t W;
     int32_t Bytes;
     std::vector<const uint8_t*> Rows;
-    std::vector<uint32_t> Before;
+    std::vector<TCount> Before;
 };
 
-// The search shared by the three formats; Counter answers the counted (bright or set)
-// pixels of a span.
-double SearchSkew(int32_t w, int32_t h, int32_t yResolution, bool blackIsZero, int32_t step, double angle, double accuracy,
-                  const TBitRowCounter& counter) {
+// The search shared by the three formats over packed rows of counted (bright or set) pixels.
+template <class TCount>
+double SearchSkewWith(int32_t w, int32_t h, int32_t yResolution, bool blackIsZero, int32_t step, double angle,
+                      double accuracy, std::vector<const uint8_t*> rows) {
+    using Counter = TBitRowCounter<TCount>;
     int64_t maxShift = Round(std::sin(static_cast<long double>(angle) * kPi / 180) * w);
     if (maxShift >= h) maxShift = h;
     if (maxShift <= 0) return 0.0;  // only s = 0 or nothing: the result is 0
@@ -109,21 +122,32 @@ double SearchSkew(int32_t w, int32_t h, int32_t yResolution, bool blackIsZero, i
     int64_t band = step > 0 ? step : Round(static_cast<long double>(yResolution) / 2.54L / 20);
     if (band < 2) band = 2;
 
+    const Counter counter(w, h, std::move(rows));
     std::vector<int32_t> left(static_cast<size_t>(h)), right(static_cast<size_t>(h));
+    std::vector<typename Counter::Span> leftSpans, rightSpans;
     double best = 0.0;
     int64_t bestShift = 0;
     for (int64_t s = 0; s <= maxShift; s += shiftStep) {
         int32_t seg = static_cast<int32_t>(w / (s + 1));
         int64_t lines = (h - s) / band;
         if (lines <= 0) continue;
+        // Segment k of every line covers the same columns.
+        leftSpans.clear();
+        rightSpans.clear();
+        if (seg > 0)
+            for (int64_t k = 0; k <= s; ++k) {
+                int32_t x = static_cast<int32_t>(k * seg);
+                leftSpans.push_back(Counter::MakeSpan(x, seg));
+                rightSpans.push_back(Counter::MakeSpan(w - x - seg, seg));
+            }
+        const size_t segments = leftSpans.size();
         for (int64_t i = 0; i < lines; ++i) {
             int32_t r0 = static_cast<int32_t>(i * band);
             int64_t l = 0, r = 0;
-            for (int64_t k = 0; k <= s; ++k) {
+            for (size_t k = 0; k < segments; ++k) {
                 int32_t y = r0 + static_cast<int32_t>(k);
-                int32_t x = static_cast<int32_t>(k * seg);
-                l += counter.Count(y, x, seg);
-                r += counter.Count(y, w - x - seg, seg);
+                l += counter.Count(y, leftSpans[k]);
+                r += counter.Count(y, rightSpans[k]);
             }
             if (blackIsZero) {
                 l = w - l;
@@ -147,6 +171,12 @@ double SearchSkew(int32_t w, int32_t h, int32_t yResolution, bool blackIsZero, i
     return static_cast<double>(std::atan(q / std::sqrt(1 - q * q)) * 180 / kPi);
 }
 
+double SearchSkew(int32_t w, int32_t h, int32_t yResolution, bool blackIsZero, int32_t step, double angle, double accuracy,
+                  std::vector<const uint8_t*> rows) {
+    if (w <= 65535) return SearchSkewWith<uint16_t>(w, h, yResolution, blackIsZero, step, angle, accuracy, std::move(rows));
+    return SearchSkewWith<uint32_t>(w, h, yResolution, blackIsZero, step, angle, accuracy, std::move(rows));
+}
+
 bool NoSearch(const TDIB& d, double angle) { return std::fabs(angle) < 0.1 || d.Width() <= 0 || d.Height() <= 0; }
 
 // Packs "value above Level" of every pixel into bit rows and counts them.
@@ -161,8 +191,7 @@ double SearchPacked(TDIB& d, int32_t step, double angle, double accuracy, Above 
         above(d.Rows[y], w, out);
         rows[static_cast<size_t>(y)] = out;
     }
-    TBitRowCounter counter(w, h, std::move(rows));
-    return SearchSkew(w, h, d.YResolution(), d.BlackIndex() == 0, step, angle, accuracy, counter);
+    return SearchSkew(w, h, d.YResolution(), d.BlackIndex() == 0, step, angle, accuracy, std::move(rows));
 }
 
 }  // namespace
@@ -208,8 +237,7 @@ double TDIB::EstimateSkew(int32_t step, double angle, double accuracy) {
 double TDIB::EstimateSkew1(int32_t step, double angle, double accuracy) {
     if (NoSearch(*this, angle)) return 0.0;
     std::vector<const uint8_t*> rows(Rows.begin(), Rows.end());
-    TBitRowCounter counter(Width(), Height(), std::move(rows));
-    return SearchSkew(Width(), Height(), YResolution(), BlackIndex() == 0, step, angle, accuracy, counter);
+    return SearchSkew(Width(), Height(), YResolution(), BlackIndex() == 0, step, angle, accuracy, std::move(rows));
 }
 
 double TDIB::EstimateSkew8(int32_t step, double angle, double accuracy) {
