@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "cleanup/blobs.h"
+#include "cleanup/newspaper_page.h"
 #include "dib/dib.h"
 #include "platform/exceptions.h"
 
@@ -219,11 +221,7 @@ TEST(BlockSizes, DerivedFromTheResolution) {
     }
 }
 
-// ---- Block detection (needs the blob lists) ----
-#if __has_include("cleanup/blobs.h")
-
-#include "cleanup/blobs.h"
-#include "cleanup/newspaper_page.h"
+// ---- Block detection ----
 
 
 namespace {
@@ -434,5 +432,3 @@ TEST(DrawBlobFrame, FramesReachingOutsideAreClipped) {
             EXPECT_EQ(d.GetPixel(x, y) == d.BlackIndex(), first || second) << x << "," << y;
         }
 }
-
-#endif  // blob lists
