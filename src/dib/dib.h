@@ -342,6 +342,20 @@ public:
     // and the Remove methods raise "This operation requires 1 bit per pixel bitmap !" on other
     // formats. How runs are found and grouped into lines: cleanup/line_runs.h.
     //
+    // A run starts at a black pixel X of a row and bridges white pixels, one hole each, while the
+    // holes so far do not exceed both MaxHoles and (K - X + 1) div 64 (K just after the latest
+    // hole); it ends at the last black pixel at or before the point where the allowance was
+    // exceeded or the row ended, and the scan resumes two pixels after its last pixel. Runs of
+    // at least MinLength pixels are appended with AddRect, rows top to bottom and left to right
+    // (vertical: columns left to right, each top to bottom). Returns Runs.Count.
+    int32_t FindHorizontalRuns(int32_t MinLength, int32_t MaxHoles, TBlobList& Runs);
+    int32_t FindVerticalRuns(int32_t MinLength, int32_t MaxHoles, TBlobList& Runs);
+    // Groups the runs into Lines: a run grows the first line (by index) it touches when the line
+    // is grown by one row above and below (vertical: one column left and right), else starts a
+    // new one (AddBlob(rect, 0, 0, 0)). Then every line whose length / thickness, in floating
+    // point, is not >= MinRatio is deleted. Returns Lines.Count.
+    int32_t FindHorizontalLines(int32_t MinLength, int32_t MaxHoles, double MinRatio, TBlobList& Lines);
+    int32_t FindVerticalLines(int32_t MinLength, int32_t MaxHoles, double MinRatio, TBlobList& Lines);
     // Whitens, for X1 ... X2, pixel (X, Y - 1) when it is black and (X, Y - 2) is not (nothing when
     // Y - 2 < 0). CleanBelow: Y + 1 against Y + 2 (nothing when Y + 2 >= Height). CleanLeft and
     // CleanRight: the column mirror for Y1 ... Y2. Positions outside the image are skipped.
