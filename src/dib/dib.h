@@ -397,6 +397,18 @@ public:
     int32_t CountColumnOnes(int32_t X);
 
     // ==== Color dropout, repair, dither removal (cleanup/filters.cpp) ====
+    // On a 24-bit page (anything else is left alone, silently) every pixel becomes gray: a
+    // pixel whose selected channel(s) dominate the others by more than 255 - Threshold (as a
+    // byte) takes that channel's value (the larger of two), every other pixel its luminance
+    // 0.3 B + 0.59 G + 0.11 R.
+    void DropColoredInk(bool Red, bool Green, bool Blue, int32_t Threshold);
+    // Flips every inner pixel of a 1-bit page whose four edge neighbours all differ from it and
+    // at most Aggressivity (0 ... 4) of whose corner neighbours equal it, judged on the page as
+    // it was before the call; returns how many. Raises on other formats.
+    int32_t Repair(int32_t Aggressivity);
+    // Whitens every non-white pixel (raw value <> WhiteIndex) whose left and right, or upper
+    // and lower, neighbours are both white in the original page; any format.
+    void RemoveDither();
 
     // ==== Projection profiles (cleanup/profiles.cpp) ====
     // Per-column / per-row black counts. 1-bit: the rectangle must lie inside the image

@@ -131,21 +131,27 @@ void Unfilter(uint8_t type, uint8_t* cur, const uint8_t* prev, size_t n, size_t 
     }
 }
 
-// Applies a filter to one row: Out[i] = Raw[i] - predictor.
+// Applies a filter to one row: Out[i] = Raw[i] - predictor (the filter chosen once, outside
+// the loops).
 void ApplyFilter(uint8_t type, const uint8_t* raw, const uint8_t* prev, uint8_t* out, size_t n, size_t bpp) {
-    for (size_t i = 0; i < n; ++i) {
-        int a = i >= bpp ? raw[i - bpp] : 0;
-        int b = prev[i];
-        int c = i >= bpp ? prev[i - bpp] : 0;
-        int pred = 0;
-        switch (type) {
-            case pfSub: pred = a; break;
-            case pfUp: pred = b; break;
-            case pfAverage: pred = (a + b) >> 1; break;
-            case pfPaeth: pred = PaethPredictor(a, b, c); break;
-            default: pred = 0; break;
-        }
-        out[i] = uint8_t(raw[i] - pred);
+    const size_t lead = std::min(bpp, n);
+    switch (type) {
+        case pfSub:
+            std::memcpy(out, raw, lead);
+            for (size_t i = lead; i < n; ++i) out[i] = uint8_t(raw[i] - raw[i - bpp]);
+            break;
+        case pfUp:
+            for (size_t i = 0; i < n; ++i) out[i] = uint8_t(raw[i] - prev[i]);
+            break;
+        case pfAverage:
+            for (size_t i = 0; i < lead; ++i) out[i] = uint8_t(raw[i] - (prev[i] >> 1));
+            for (size_t i = lead; i < n; ++i) out[i] = uint8_t(raw[i] - ((unsigned(raw[i - bpp]) + prev[i]) >> 1));
+            break;
+        case pfPaeth:
+            for (size_t i = 0; i < lead; ++i) out[i] = uint8_t(raw[i] - prev[i]);
+            for (size_t i = lead; i < n; ++i) out[i] = uint8_t(raw[i] - PaethPredictor(raw[i - bpp], prev[i], prev[i - bpp]));
+            break;
+        default: std::memcpy(out, raw, n); break;
     }
 }
 
