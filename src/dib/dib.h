@@ -199,6 +199,26 @@ public:
     void SaveToBitmapFile(const std::string& fileName);
     void SaveToBitmapStream(TStream& stream);
 
+    // By signature: bitmap, TIFF (page Page, counted from 0), PNG, otherwise JPEG.
+    void LoadFromFile(const std::string& fileName, int32_t page);
+    void LoadFromStream(TStream& stream, int32_t page);
+    // 1 for every file that is not a TIFF; the directories of a TIFF.
+    static int32_t GetPageCount(const std::string& fileName);
+    static int32_t CountTiffPages(TStream& stream);
+
+    // TIFF through libtiff over the stream (dib/tiff.cpp). A page number that is not in the
+    // file is refused.
+    void LoadFromTiffStream(TStream& stream, int32_t page);
+    // Append adds a page to an existing file (on a copy that replaces it when complete);
+    // RowsPerStrip <= 0 means 16.
+    void SaveToTiffFile(const std::string& fileName, bool append, TTiffCompression compression, int32_t rowsPerStrip);
+    void SaveToTiffStream(TStream& stream, bool append, TTiffCompression compression, int32_t rowsPerStrip);
+
+    // JPEG through libjpeg (dib/jpeg.cpp); libjpeg's errors raise exceptions with its message.
+    void LoadFromJpegStream(TStream& stream);
+    void SaveToJpegFile(const std::string& fileName, bool progressive, uint8_t quality);
+    void SaveToJpegStream(TStream& stream, bool progressive, uint8_t quality);
+
     // ==== Image files: PNG through the PNG codec (dib/png.cpp, dib/png_codec.*) ====
     // Reads a PNG (every color type and depth, interlaced or not) through the codec. The
     // resolution comes from the pHYs chunk (0 without one). A failed load leaves the image empty.

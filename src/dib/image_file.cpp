@@ -78,6 +78,30 @@ bool TDIB::IsPngStream(TStream& stream) {
     return Peek(stream, b, 8) == 8 && std::memcmp(b, signature, 8) == 0;
 }
 
+// ---- Dispatch ----
+
+void TDIB::LoadFromFile(const std::string& fileName, int32_t page) {
+    Clear();
+    TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
+    LoadFromStream(stream, page);
+}
+
+void TDIB::LoadFromStream(TStream& stream, int32_t page) {
+    if (IsBitmapStream(stream))
+        LoadFromBitmapStream(stream);
+    else if (IsTiffStream(stream))
+        LoadFromTiffStream(stream, page);
+    else if (IsPngStream(stream))
+        LoadFromPngStream(stream);
+    else
+        LoadFromJpegStream(stream);
+}
+
+int32_t TDIB::GetPageCount(const std::string& fileName) {
+    TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
+    return IsTiffStream(stream) ? CountTiffPages(stream) : 1;
+}
+
 // ---- Shared helpers ----
 
 void DiscardFailedLoad(TDIB& image) {
