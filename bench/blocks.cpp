@@ -4,13 +4,9 @@
 
 #include <memory>
 
-#include "dib/dib.h"
-
-// The page search needs the blob lists of cleanup/blobs.h.
-#if __has_include("cleanup/blobs.h")
-
 #include "../tests/cleanup/newspaper_page.h"
 #include "cleanup/blobs.h"
+#include "dib/dib.h"
 
 using namespace qil;
 
@@ -64,5 +60,3 @@ void BM_RowProfilePage(benchmark::State& state) {
 BENCHMARK(BM_RowProfilePage)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-#endif  // blob lists

@@ -13,17 +13,11 @@
 #include <memory>
 #include <vector>
 
+#include "cleanup/blobs.h"
 #include "cleanup/profile_bits.h"
 #include "dib/dib.h"
 #include "platform/exceptions.h"
 #include "platform/numeric.h"
-
-// The page search needs the blob lists and tracers of cleanup/blobs.h; until they are part of
-// the tree it is left out of the build.
-#if __has_include("cleanup/blobs.h")
-#include "cleanup/blobs.h"
-#define QIL_BLOCKS_HAVE_BLOB_LISTS 1
-#endif
 
 namespace qil {
 
@@ -252,8 +246,6 @@ TDIB::TBlockSizes TDIB::BlockSizes(int32_t xResolution, int32_t yResolution) {
     return TBlockSizes{size(x / 100), size(y / 100), size(x / 50), size(y / 50), size(y * 0.08L), size(y * 0.3L)};
 }
 
-#ifdef QIL_BLOCKS_HAVE_BLOB_LISTS
-
 namespace {
 
 // Sets every pixel of the inclusive rectangle (inside the image) of a 1-bit image to the bit
@@ -470,7 +462,5 @@ void TDIB::DrawBlobFrame(const TRect& rect, int32_t index) {
 void TDIB::DrawBlobFrames(TBlobList& list, int32_t index) {
     for (int32_t i = 0; i < list.Count(); ++i) DrawBlobFrame(list.Items(i), index);
 }
-
-#endif  // QIL_BLOCKS_HAVE_BLOB_LISTS
 
 }  // namespace qil

@@ -114,22 +114,26 @@ TDIB* TDIB::ScaleToGray(int32_t levels, int32_t zoomPercent) {
             }
             int32_t byte0 = a >> 3, off = a & 7, len = b - a + 1;
             bool two = off + len > 8;
-            uint32_t mask = ((0xFFFFu << (16 - len)) & 0xFFFFu) >> off;
+            uint32_t mask = ((0xFFFFu << (16 - len)) & 0xFFFFu) >> off;  // no low-byte bits unless two
             columns[static_cast<size_t>(x)] = Column{byte0, two ? byte0 + 1 : byte0, mask};
         }
         const bool eightBit = result->ImageFormat == fmt8Bit;
+        std::vector<int32_t> counts(static_cast<size_t>(outW));
         for (int32_t y = 0; y < outH; ++y) {
             uint8_t* out = result->Rows[y];
+            std::fill(counts.begin(), counts.end(), 0);
             int32_t ya = y0[static_cast<size_t>(y)], yb = y1[static_cast<size_t>(y)];
-            for (int32_t x = 0; x < outW; ++x) {
-                const Column& c = columns[static_cast<size_t>(x)];
-                int32_t count = 0;
-                for (int32_t sy = std::max(ya, 0); sy <= yb; ++sy) {
-                    const uint8_t* row = Rows[sy];
-                    uint32_t window = (uint32_t(row[c.Byte0]) << 8) | (c.Byte1 != c.Byte0 ? row[c.Byte1] : 0u);
-                    count += std::popcount(window & c.Mask);
+            for (int32_t sy = std::max(ya, 0); sy <= yb; ++sy) {
+                const uint8_t* row = Rows[sy];
+                const Column* c = columns.data();
+                int32_t* n = counts.data();
+                for (int32_t x = 0; x < outW; ++x) {
+                    uint32_t window = (uint32_t(row[c[x].Byte0]) << 8) | row[c[x].Byte1];
+                    n[x] += std::popcount(window & c[x].Mask);
                 }
-                uint8_t v = level[static_cast<size_t>(count)];
+            }
+            for (int32_t x = 0; x < outW; ++x) {
+                uint8_t v = level[static_cast<size_t>(counts[static_cast<size_t>(x)])];
                 if (eightBit)
                     out[x] = v;
                 else if (x & 1)

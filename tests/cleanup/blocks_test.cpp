@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "cleanup/blobs.h"
+#include "cleanup/newspaper_page.h"
 #include "dib/dib.h"
 #include "platform/exceptions.h"
 
@@ -219,11 +221,7 @@ TEST(BlockSizes, DerivedFromTheResolution) {
     }
 }
 
-// ---- Block detection (needs the blob lists) ----
-#if __has_include("cleanup/blobs.h")
-
-#include "cleanup/blobs.h"
-#include "cleanup/newspaper_page.h"
+// ---- Block detection ----
 
 
 namespace {
@@ -288,18 +286,25 @@ TEST(FindImagesAndText, SolidSquareIsAnImageAndAShortBarIsText) {
     // 400 x 400 halves twice (levels 0, 1, 2). The square fails the text test at both levels
     // and ends as an undecided level-1 candidate, an image; the bar (15 rows, below the
     // smallest period 24) is one strip high and so is text.
-    TDIB d;
-    MakeWhitePage(d, 400, 400);
-    Black(d, 100, 120, 199, 219);
     TBlobList text, images;
-    std::unique_ptr<TDIB> before(d.Duplicate());
-    d.FindImagesAndText(text, images);
-    EXPECT_TRUE(SameBytes(d, *before));
-    EXPECT_EQ(text.Count(), 0);
-    ASSERT_EQ(images.Count(), 1);
-    EXPECT_EQ(images[0].AsRect(), (TRect{100, 120, 199, 219}));
-    EXPECT_EQ(images[0].CenterX, 149);
-    EXPECT_EQ(images[0].CenterY, 169);
+    for (bool whiteFirst : {false, true}) {
+        TDIB d;
+        MakeWhitePage(d, 400, 400);
+        if (whiteFirst) {
+            d.SetPaletteEntry(0, 0xFFFFFF);
+            d.SetPaletteEntry(1, 0x000000);
+            d.Fill(0);
+        }
+        Black(d, 100, 120, 199, 219);
+        std::unique_ptr<TDIB> before(d.Duplicate());
+        d.FindImagesAndText(text, images);
+        EXPECT_TRUE(SameBytes(d, *before));
+        EXPECT_EQ(text.Count(), 0);
+        ASSERT_EQ(images.Count(), 1);
+        EXPECT_EQ(images[0].AsRect(), (TRect{100, 120, 199, 219}));
+        EXPECT_EQ(images[0].CenterX, 149);
+        EXPECT_EQ(images[0].CenterY, 169);
+    }
 
     TDIB e;
     MakeWhitePage(e, 400, 400);
@@ -427,5 +432,3 @@ TEST(DrawBlobFrame, FramesReachingOutsideAreClipped) {
             EXPECT_EQ(d.GetPixel(x, y) == d.BlackIndex(), first || second) << x << "," << y;
         }
 }
-
-#endif  // blob lists
