@@ -80,9 +80,9 @@ TEST(BitmapFile, WrittenFileHasTheBlockAfterTheFileHeaderAndReadsBackByteIdentic
         const uint8_t* b = s.Memory();
         BITMAPFILEHEADER fh;
         std::memcpy(&fh, b, 14);
-        EXPECT_EQ(fh.bfType, 0x4D42);
-        EXPECT_EQ(fh.bfSize, uint32_t(d.DIBSize + 14));
-        EXPECT_EQ(fh.bfOffBits, uint32_t(54 + 4 * d.PaletteSize));
+        EXPECT_EQ(+fh.bfType, 0x4D42);
+        EXPECT_EQ(+fh.bfSize, uint32_t(d.DIBSize + 14));
+        EXPECT_EQ(+fh.bfOffBits, uint32_t(54 + 4 * d.PaletteSize));
         EXPECT_EQ(fh.bfReserved1 | fh.bfReserved2, 0);
         EXPECT_EQ(std::memcmp(b + 14, d.Memory, size_t(d.DIBSize)), 0) << int(fmt);
 
@@ -94,7 +94,7 @@ TEST(BitmapFile, WrittenFileHasTheBlockAfterTheFileHeaderAndReadsBackByteIdentic
         EXPECT_EQ(back.Header->biXPelsPerMeter, 3779);
         EXPECT_EQ(back.ImageFormat, fmt);
         EXPECT_EQ(back.LockCount, 1);
-        EXPECT_EQ(back.FileHeader.bfOffBits, uint32_t(54 + 4 * d.PaletteSize));
+        EXPECT_EQ(+back.FileHeader.bfOffBits, uint32_t(54 + 4 * d.PaletteSize));
     }
 }
 
