@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "cli/sha256.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -216,4 +217,19 @@ TEST_F(CliTest, TheExecutableReportsUsageErrorsWithStatusTwo) {
     int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+TEST(Sha256, KnownDigestsAcrossThePaddingBoundary) {
+    auto hex = [](const std::string& s) { return cli::Sha256Hex(reinterpret_cast<const uint8_t*>(s.data()), s.size()); };
+    EXPECT_EQ(hex(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+TEST_F(CliTest, AnnotationsJsonIsPrintedAlsoWhenReadingFails) {
+    std::string in = MakePage("plain.tif", fmt1Bit);
+    TOutcome r = Tool({"annotations", in, "--json"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Out, "{\"error\": \"TIFF Tag Not Found: 32932\", \"default_group\": \"[Senza Nome]\", \"annotations\": []}\n");
 }
