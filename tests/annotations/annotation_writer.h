@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/exceptions.h"
 
 namespace qil::testing {
 
@@ -235,6 +238,16 @@ inline TiffFile BuildTiff(bool bigEndian, const std::vector<std::vector<TiffTag>
         f.put32(0);
     }
     return f;
+}
+
+// The message of the library exception F raises, or "" when it raises none.
+inline std::string failureOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return e.what();
+    }
+    return "";
 }
 
 }  // namespace qil::testing

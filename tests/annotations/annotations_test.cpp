@@ -16,15 +16,6 @@ namespace {
 
 using namespace qil::testing;
 
-std::string failureOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
-}
-
 void load(TAnnotations& a, const AnnoData& d) {
     a.LoadFromBuffer(d.bytes.data(), static_cast<int32_t>(d.bytes.size()));
 }

@@ -13,15 +13,6 @@ namespace {
 
 using namespace qil::testing;
 
-std::string failureOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
-}
-
 // Three pages, each with a width tag and a tag 32932 of its own bytes.
 TiffFile threePages(bool bigEndian) {
     std::vector<std::vector<TiffTag>> pages;
