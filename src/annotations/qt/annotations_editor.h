@@ -97,4 +97,9 @@ private:
     QMenu* PopupMenu_ = nullptr;
 };
 
+// Editor.BuildMarks(Annotations, Zoom, Resolution), for the viewer.
+inline void BuildMarks(TAnnotationsEditor& editor, const TAnnotations& annotations, double zoom, int32_t resolution) {
+    editor.BuildMarks(annotations, zoom, resolution);
+}
+
 }  // namespace qil
