@@ -31,9 +31,13 @@
 #include <memory>
 #include <thread>
 
-#include "annotations/qt/annotations_editor.h"
 #include "app/qt/dialogs.h"
 #include "platform/exceptions.h"
+
+#if __has_include("annotations/qt/annotations_editor.h")
+#include "annotations/qt/annotations_editor.h"
+#define QIL_HAVE_ANNOTATIONS_EDITOR 1
+#endif
 
 // The window's resources (the icon) live in this static library; they are registered before
 // the first window is built. Q_INIT_RESOURCE may not stand inside a namespace.
@@ -183,6 +187,7 @@ TFinestraPrincipale::TFinestraPrincipale(QWidget* parent) : QMainWindow(parent) 
     StatusBar1->setSizeGripEnabled(false);
     StatusHint = new QLabel(QString::fromLatin1(kStatusHint), StatusBar1);
     StatusHint->setObjectName(QStringLiteral("StatusHint"));
+    StatusHint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);  // never widens the window
     StatusBar1->addWidget(StatusHint, 1);
     StatusOriginale = new QLabel(StatusBar1);
     StatusOriginale->setObjectName(QStringLiteral("StatusOriginale"));
@@ -479,7 +484,7 @@ bool TFinestraPrincipale::OpenFile(const QString& fileName) {
         ImmagineCopia->SetImageHandle(0);
         ImmagineCopia->SetZoomMode(zmFitToPage);
         CheckViewItem(FitToPage1);
-        if (ShowAnnotations1->isChecked()) ImmagineOriginale->AnnotationsEditor()->SetVisible(true);
+        if (ShowAnnotations1->isChecked()) SetAnnotationsShown(true);
         ApplyCommandState();
         UpdateStatus();
         return true;
@@ -576,8 +581,21 @@ void TFinestraPrincipale::FitTo11Click() {
     UpdateStatus();
 }
 
-void TFinestraPrincipale::ShowAnnotations1Click() {
-    ImmagineOriginale->AnnotationsEditor()->SetVisible(ShowAnnotations1->isChecked());
+void TFinestraPrincipale::ShowAnnotations1Click() { SetAnnotationsShown(ShowAnnotations1->isChecked()); }
+
+void TFinestraPrincipale::SetAnnotationsShown(bool shown) {
+#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
+    if (TAnnotationsEditor* editor = ImmagineOriginale->AnnotationsEditor()) editor->SetVisible(shown);
+#else
+    (void)shown;
+#endif
+}
+
+bool TFinestraPrincipale::AnnotationsShown() const {
+#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
+    if (TAnnotationsEditor* editor = ImmagineOriginale->AnnotationsEditor()) return editor->Visible();
+#endif
+    return false;
 }
 
 // ---- Process ----

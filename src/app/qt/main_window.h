@@ -139,6 +139,9 @@ public:
     void FormShow();
     void FormResize();
 
+    // Whether the left pane's annotation marks are shown (View > Show Annotations).
+    bool AnnotationsShown() const;
+
     // Whether a command is running (its worker thread busy).
     bool Busy() const { return FBusy; }
 
@@ -171,6 +174,7 @@ private:
     // rethrows Work's exception here.
     void RunInBackground(const std::function<void()>& work);
     void UpdateStatus();
+    void SetAnnotationsShown(bool shown);
     void ZoomBoth(double factor);
 
     QLocale FLocale;
