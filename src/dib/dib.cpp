@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "dib/image_file.h"
 #include "platform/exceptions.h"
 #include "platform/numeric.h"
 
@@ -94,6 +95,7 @@ void TDIB::CreateNew(int32_t width, int32_t height, uint8_t format, int32_t xRes
     int32_t bits = FormatBitCount(format);
     if (bits == 0) throw Exception("Bit depht not allowed");
     if (width < 0 || height < 0) throw Exception(Format("Invalid image size: %d x %d", width, height));
+    CheckImageSize(uint64_t(width), uint64_t(height), bits);
     int32_t paletteSize = bits <= 8 ? 1 << bits : 0;
     int32_t headerSize = HeaderAndTableSize(format);
     int64_t stride = ((int64_t(width) * bits + 31) / 32) * 4;

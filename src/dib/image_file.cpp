@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -100,6 +101,45 @@ void TDIB::LoadFromStream(TStream& stream, int32_t page) {
 int32_t TDIB::GetPageCount(const std::string& fileName) {
     TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
     return IsTiffStream(stream) ? CountTiffPages(stream) : 1;
+}
+
+// ---- The size limit of one image ----
+
+namespace {
+std::atomic<uint64_t> maxImageBytes{kDefaultMaxImageBytes};
+}
+
+void SetMaxImageBytes(uint64_t bytes) { maxImageBytes.store(bytes); }
+
+uint64_t MaxImageBytes() { return maxImageBytes.load(); }
+
+uint64_t ImageBlockBytes(uint64_t width, uint64_t height, int32_t bits) {
+    uint64_t table = 40;
+    if (bits == 1 || bits == 4 || bits == 8) table += 4 * (uint64_t(1) << bits);
+    if (bits < 1) bits = 1;
+    using Wide = unsigned __int128;
+    const Wide stride = (Wide(width) * Wide(bits) + 31) / 32 * 4;
+    const Wide total = stride * Wide(height) + table;
+    return total > Wide(UINT64_MAX) ? UINT64_MAX : static_cast<uint64_t>(total);
+}
+
+void CheckImageSize(uint64_t width, uint64_t height, int32_t bits) {
+    const uint64_t needed = ImageBlockBytes(width, height, bits);
+    const uint64_t limit = MaxImageBytes();
+    if (needed > limit) {
+        std::string message = "Image too large: ";
+        message += std::to_string(width);
+        message += " x ";
+        message += std::to_string(height);
+        message += " pixels at ";
+        message += std::to_string(bits);
+        message += " bits per pixel need ";
+        message += std::to_string(needed);
+        message += " bytes, more than the limit of ";
+        message += std::to_string(limit);
+        message += " bytes";
+        throw Exception(message);
+    }
 }
 
 // ---- Shared helpers ----

@@ -51,6 +51,26 @@ void RequireImage(const TDIB& image);
 // True when the path names an existing file (following links).
 bool FileExists(const std::string& fileName);
 
+// ---- The size limit of one image ----
+//
+// CreateNew and every file reader refuse an image whose block (header, color table and
+// padded rows) would need more bytes than this limit, before anything is allocated for it.
+// The default is 2 GiB; the readers check the sizes their file's header claims, so a small
+// file cannot make the library allocate more than the limit for one image.
+constexpr uint64_t kDefaultMaxImageBytes = uint64_t(2) << 30;
+void SetMaxImageBytes(uint64_t bytes);
+uint64_t MaxImageBytes();
+
+// Bytes of the block of a Width x Height image of Bits per pixel: the 40-byte header, the
+// color table of 1, 4 and 8 bits, and the rows padded to four bytes (other bit counts size
+// working rasters, e.g. 32 for RGBA). Computed without overflow: the result saturates at
+// UINT64_MAX.
+uint64_t ImageBlockBytes(uint64_t width, uint64_t height, int32_t bits);
+
+// Raises "Image too large: W x H pixels at B bits per pixel need N bytes, more than the
+// limit of L bytes" when ImageBlockBytes exceeds MaxImageBytes.
+void CheckImageSize(uint64_t width, uint64_t height, int32_t bits);
+
 // Clamps a resolution computed from a file to what the image keeps: whole dots per inch in
 // 0 ... 65535; NaN and negative values give 0.
 int32_t ClampResolution(long double dotsPerInch);

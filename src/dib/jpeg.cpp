@@ -31,6 +31,10 @@ namespace {
 constexpr size_t kBufferSize = 64 * 1024;
 // Working memory libjpeg may use for one image (coefficient buffers of progressive files).
 constexpr long kMaxJpegMemory = 1L << 30;
+// Scans of a progressive or multi-scan file. Every scan passes over the whole image, so a
+// small file of many tiny scans could keep the decoder busy for a very long time; real
+// encoders write a few dozen at most.
+constexpr int kMaxJpegScans = 256;
 
 struct ErrorManager {
     jpeg_error_mgr pub;
@@ -46,6 +50,18 @@ struct ErrorManager {
 
 // Warnings (corrupt but decodable data) are not printed.
 void OutputMessage(j_common_ptr) {}
+
+// Ends decoding of a file with more scans than kMaxJpegScans. libjpeg calls the monitor
+// while it reads the input, so it fires before the extra scans are processed.
+void ProgressMonitor(j_common_ptr cinfo) {
+    if (!cinfo->is_decompressor) return;
+    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > kMaxJpegScans) {
+        auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+        std::snprintf(err->message, sizeof err->message, "The JPEG file has more than %d scans", kMaxJpegScans);
+        std::longjmp(err->jump, 1);
+    }
+}
 
 void InitErrors(ErrorManager& err) {
     jpeg_std_error(&err.pub);
@@ -139,6 +155,7 @@ struct Decoder {
     jpeg_decompress_struct cinfo{};
     ErrorManager err{};
     Source src{};
+    jpeg_progress_mgr progress{};
     std::vector<JOCTET> buffer = std::vector<JOCTET>(kBufferSize);
     std::vector<uint8_t> row;
     bool created = false;
@@ -178,9 +195,14 @@ void ReadJpeg(TDIB& image, TStream& stream) {
     d->src.pub.bytes_in_buffer = 0;
     d->src.pub.next_input_byte = nullptr;
     d->cinfo.src = &d->src.pub;
+    d->progress.progress_monitor = ProgressMonitor;
+    d->cinfo.progress = &d->progress;
 
     jpeg_read_header(&d->cinfo, TRUE);
-    d->cinfo.out_color_space = d->cinfo.jpeg_color_space == JCS_GRAYSCALE ? JCS_GRAYSCALE : JCS_RGB;
+    const bool gray = d->cinfo.jpeg_color_space == JCS_GRAYSCALE;
+    d->cinfo.out_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
+    // The size limit before libjpeg allocates its buffers for the image.
+    CheckImageSize(d->cinfo.image_width, d->cinfo.image_height, gray ? 8 : 24);
     jpeg_start_decompress(&d->cinfo);
     const int components = d->cinfo.output_components;
     if (components != 1 && components != 3) throw Exception(Format("Invalid samples count: %d", components));

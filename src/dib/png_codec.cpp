@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "dib/dib.h"
+#include "dib/image_file.h"
 #include "dib/zlib_streams.h"
 #include "platform/numeric.h"
 
@@ -684,6 +685,7 @@ void TPNGImage::DecodeImageData(const TChunkIDAT& idat) {
     }
     const auto compressed = static_cast<uint64_t>(idat.DataSize());
     if (rawBytes > compressed * kMaxInflateRatio + kInflateSlack) Fail(EPngCorrupted);
+    CheckImageSize(width, height, FormatBitCount(format));
     SetSize(int32_t(width), int32_t(height), format);
     Palette = std::move(palette);
     Interlaced = interlace == 1;

@@ -200,6 +200,9 @@ void ReadRgbaPage(TIFF* tif, TDIB& image, bool palette) {
         TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
         TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
         if (tw == 0 || th == 0 || uint64_t(tw) * th > (uint64_t(1) << 26)) RaiseRgbaError("invalid tile size");
+        // The tile and a band of the page's width, both of 32-bit values.
+        CheckImageSize(tw, th, 32);
+        CheckImageSize(uint64_t(w), th, 32);
         std::vector<uint32_t> tile(size_t(tw) * th);
         std::vector<uint32_t> band(size_t(th) * size_t(w));
         for (int64_t row = 0; row < h; row += th) {
@@ -225,10 +228,12 @@ void ReadRgbaPage(TIFF* tif, TDIB& image, bool palette) {
     uint32_t unit = 0;
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &unit);
     if (unit == 0 || unit > uint32_t(h)) unit = static_cast<uint32_t>(h);
-    // About 16 MiB of raster per band, whole strips only.
-    int64_t rowsWanted = std::max<int64_t>(1, (int64_t(16) << 20) / (int64_t(w) * 4));
+    // About 16 MiB of raster per band (less under a smaller size limit), whole strips only.
+    const int64_t budget = static_cast<int64_t>(std::min<uint64_t>(uint64_t(16) << 20, MaxImageBytes()));
+    int64_t rowsWanted = std::max<int64_t>(1, budget / (int64_t(w) * 4));
     int64_t band = std::max<int64_t>(1, rowsWanted / unit) * unit;
     band = std::min<int64_t>(band, h);
+    CheckImageSize(uint64_t(w), uint64_t(band), 32);
 
     std::vector<uint32_t> raster(static_cast<size_t>(band) * static_cast<size_t>(w));
     for (int64_t row0 = 0; row0 < h; row0 += band) {
@@ -349,6 +354,11 @@ void ReadTiff(TDIB& image, TStream& stream, int32_t page) {
             if (total < uint64_t(length) * uint64_t(scanlineBytes)) throw Exception("TIFFReadEncodedStrip");
         }
     }
+
+    // The page must fit the size limit before anything is allocated for it: the RGBA reader
+    // needs at least one row of 32-bit values besides the image.
+    CheckImageSize(width, length, FormatBitCount(format));
+    if (rgba) CheckImageSize(width, 1, 32);
 
     image.CreateNew(static_cast<int32_t>(width), static_cast<int32_t>(length), format, xdpi, ydpi);
     if (format != fmt24Bit) image.SetPaletteFromLogPalette(table);
