@@ -13,6 +13,7 @@
 #include "dib/image_file.h"
 #include "platform/numeric.h"
 #include "platform/raster.h"
+#include "viewer/qt/surface_image.h"
 
 #if __has_include("annotations/qt/annotations_editor.h")
 #include "annotations/qt/annotations_editor.h"
@@ -38,13 +39,6 @@ public:
 private:
     bool& flag_;
 };
-
-// The surface pixels are 0x00RRGGBB; the blitted image wants an opaque alpha.
-QImage SurfaceImage(TRasterDevice& surface) {
-    for (uint32_t& p : surface.Pixels) p |= 0xFF000000u;
-    return QImage(reinterpret_cast<const uchar*>(surface.Pixels.data()), surface.Width(), surface.Height(),
-                  static_cast<qsizetype>(surface.Width()) * 4, QImage::Format_RGB32);
-}
 
 }  // namespace
 
