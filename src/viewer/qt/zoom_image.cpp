@@ -84,13 +84,14 @@ void TDisplayPanel::Paint(const QRect& exposed) {
         switch (viewer_->Antialiasing()) {
             case aaScaleToGray:
                 if (!(GrayCache && GrayCache->Width() == width() && GrayCache->Height() == height())) {
-                    // A cache built for this panel size stays: building it again would give the
-                    // same rendering.
-                    if (!(GrayCache && grayCacheFor_ == size())) {
+                    // A cache of another size built for this panel size, zoom and image stays:
+                    // building it again would give the same rendering.
+                    const TGrayCacheKey key{size(), viewer_->Zoom(), image->GetImageHandle()};
+                    if (!(GrayCache && grayCacheKey_ == key)) {
                         GrayCache.reset();
                         if (viewer_->Zoom() < viewer_->AntialiasingThreshold() && image->Depth() == 1) {
                             GrayCache.reset(image->DIB().ScaleToGray(16, static_cast<int32_t>(Round(viewer_->Zoom()))));
-                            grayCacheFor_ = size();
+                            grayCacheKey_ = key;
                         }
                     }
                 }

@@ -73,8 +73,16 @@ private:
     // the viewer's OnPaint.
     void Paint(const QRect& exposed);
 
+    // What GrayCache was built for: the panel size, the zoom and the image block.
+    struct TGrayCacheKey {
+        QSize PanelSize;
+        double Zoom = 0;
+        HGLOBAL Block = 0;
+        bool operator==(const TGrayCacheKey&) const = default;
+    };
+
     TZoomImage* viewer_;
-    QSize grayCacheFor_;  // the panel size GrayCache was built for
+    TGrayCacheKey grayCacheKey_;
 };
 
 class TZoomImage : public QAbstractScrollArea {

@@ -195,6 +195,24 @@ private slots:
         QCOMPARE(Colors(shown), expected);
     }
 
+    void grayRenderingOfAnotherSizeIsStretchedAndKept() {
+        Viewer v(400, 300);
+        v.view.SetImageHandle(MakeBlock(800, 600, fmt1Bit, 300, 300));
+        v.view.SetZoom(19.8);  // a 158 x 118 panel; the rendering at 20 % is 160 x 120
+        TDisplayPanel* panel = v.view.DisplayPanel();
+        QCOMPARE(panel->size(), QSize(158, 118));
+        QCOMPARE(Colors(panel->grab().toImage()), (std::set<QRgb>{0xFFFFFF}));
+        const TDIB* cache = panel->GrayCache.get();
+        QVERIFY(cache);
+        QCOMPARE(cache->Width(), 160);
+        panel->grab();
+        QCOMPARE(panel->GrayCache.get(), cache);
+        v.view.SetZoom(19.9);  // another size: built again
+        panel->grab();
+        QVERIFY(panel->GrayCache);
+        QCOMPARE(panel->size(), QSize(159, 119));
+    }
+
     void exposedRectanglePaintsAsTheWholePanel_data() {
         QTest::addColumn<int>("format");
         QTest::addColumn<double>("zoom");
