@@ -10,14 +10,15 @@
 #include <exception>
 
 #include "annotations/annotations.h"
+#include "annotations/qt/annotations_editor.h"
 #include "dib/image_file.h"
 #include "platform/numeric.h"
 #include "platform/raster.h"
 #include "viewer/qt/surface_image.h"
 
-#include "annotations/qt/annotations_editor.h"
-#if __has_include("annotations/qt/annotation_properties.h")
-#include "annotations/qt/annotation_properties.h"
+// The property dialog of a mark.
+#if __has_include("annotations/qt/annotation_properties_dialog.h")
+#include "annotations/qt/annotation_properties_dialog.h"
 #define QIL_HAVE_ANNOTATION_PROPERTIES 1
 #endif
 
