@@ -15,6 +15,15 @@
 #include "annotations/qt/marks.h"
 #include "dib/dib.h"
 #include "viewer/qt/zoom_image.h"
+#if __has_include("annotations/qt/annotation_properties_dialog.h")
+#include <QApplication>
+#include <QSpinBox>
+#include <QTimer>
+#include <vector>
+
+#include "annotations/qt/annotation_properties_dialog.h"
+#define QIL_HAVE_ANNOTATION_PROPERTIES 1
+#endif
 
 using namespace qil;
 
@@ -362,6 +371,51 @@ private slots:
         QCOMPARE(v.view.Zoom(), 300.0 / 8 * 100);
         if (marksLeft >= 0) QCOMPARE(v.view.AnnotationsEditor()->MarkCount(), marksLeft);
         else QVERIFY(v.view.AnnotationsEditor()->MarkCount() >= 1);  // the rectangle built before
+    }
+
+    void propertiesOpenForEverySelectedMarkLastFirst() {
+#ifndef QIL_HAVE_ANNOTATION_PROPERTIES
+        QSKIP("no property dialog");
+#else
+        QTemporaryDir dir;
+        const std::string file = AnnotatedTiff(dir, "three.tif",
+                                               testing::AnnoData()
+                                                   .Mark(Rectangle(10, 10, 20, 20))
+                                                   .Mark(Rectangle(30, 30, 40, 40))
+                                                   .Mark(Rectangle(50, 50, 60, 60))
+                                                   .bytes);
+        Viewer v(300, 300);
+        v.view.LoadFromFile(file, zmCustom, 0);
+        TAnnotationsEditor* editor = v.view.AnnotationsEditor();
+        QCOMPARE(editor->MarkCount(), 3);
+        editor->Marks(0)->SetSelected(true);
+        editor->Marks(2)->SetSelected(true);
+        // Each dialog reports the left edge it shows; the first one gets Left 5 and OK, the
+        // second is cancelled after getting Left 7.
+        std::vector<int> shown;
+        std::function<void()> answer = [&] {
+            auto* dialog = qobject_cast<TDialogAnnotationProperties*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                QTimer::singleShot(1, answer);
+                return;
+            }
+            auto* left = dialog->findChild<QSpinBox*>(QStringLiteral("SpinEditLeft"));
+            shown.push_back(left->value());
+            left->setValue(shown.size() == 1 ? 5 : 7);
+            if (shown.size() == 1) {
+                dialog->accept();
+                QTimer::singleShot(1, answer);
+            } else {
+                dialog->reject();
+            }
+        };
+        QTimer::singleShot(1, answer);
+        v.view.ShowMarkProperties();
+        QCOMPARE(shown, (std::vector<int>{50, 10}));
+        QCOMPARE(editor->Marks(2)->ImageRect().Left, 5);
+        QCOMPARE(editor->Marks(0)->ImageRect().Left, 10);
+        QCOMPARE(editor->Marks(1)->ImageRect().Left, 30);
+#endif
     }
 };
 
