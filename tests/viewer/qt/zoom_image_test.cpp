@@ -125,6 +125,34 @@ private slots:
         QVERIFY(!v.view.verticalScrollBar()->isVisible());
     }
 
+    void resizingReappliesTheZoomMode_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<double>("zoomAfter");
+        QTest::newRow("fit to page") << int(zmFitToPage) << static_cast<double>(1400.0L / 3508 * 100);
+        QTest::newRow("fit to original keeps the zoom") << int(zmFitToOriginal) << 25.0;
+        QTest::newRow("custom keeps the zoom") << int(zmCustom) << 25.0;
+    }
+    void resizingReappliesTheZoomMode() {
+        QFETCH(int, mode);
+        QFETCH(double, zoomAfter);
+        Viewer v(500, 700);
+        v.view.SetImageHandle(MakeBlock(2480, 3508, fmt1Bit, 300, 300));
+        v.view.SetZoom(25);
+        v.view.SetZoomMode(static_cast<TZoomMode>(mode));
+        v.view.SetZoom(25);
+        int scales = 0;
+        v.view.OnScale = [&](QObject*) { ++scales; };
+        v.view.resize(1000, 1400);
+        QCoreApplication::processEvents();
+        QCOMPARE(v.view.viewport()->size(), QSize(1000, 1400));
+        QCOMPARE(v.view.Zoom(), zoomAfter);
+        if (mode != zmCustom) QVERIFY(scales > 0);
+        // Whatever the mode, the panel is centred in the larger area.
+        const QRect panel = v.view.DisplayPanel()->geometry();
+        QCOMPARE(panel.left(), (1000 - panel.width()) / 2);
+        QVERIFY(!v.view.horizontalScrollBar()->isVisible());
+    }
+
     void zoomAndThresholdAreClamped_data() {
         QTest::addColumn<double>("zoom");
         QTest::addColumn<double>("storedZoom");
