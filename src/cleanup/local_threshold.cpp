@@ -207,6 +207,37 @@ inline uint8_t pick(uint8_t a, uint8_t b) {
         return a < b ? a : b;
 }
 
+// Dst[x] = extreme of A[x] and B[x] (or of Dst[x] and B[x]), x < n: the vector loops of every
+// pass below, built for AVX2 as well and chosen at load time by the processor (the same bytes
+// either way).
+#define QIL_EXTREME_PASSES(name, op)                                                                        \
+    [[gnu::target_clones("avx2", "default")]] void name##Pass(uint8_t* __restrict dst, const uint8_t* __restrict a, \
+                                                              const uint8_t* __restrict b, size_t n) {       \
+        for (size_t x = 0; x < n; ++x) dst[x] = a[x] op b[x] ? a[x] : b[x];                                 \
+    }                                                                                                        \
+    [[gnu::target_clones("avx2", "default")]] void name##Into(uint8_t* __restrict dst, const uint8_t* __restrict b, \
+                                                              size_t n) {                                    \
+        for (size_t x = 0; x < n; ++x) dst[x] = dst[x] op b[x] ? dst[x] : b[x];                             \
+    }
+QIL_EXTREME_PASSES(min, <)
+QIL_EXTREME_PASSES(max, >)
+#undef QIL_EXTREME_PASSES
+
+template <bool IsMax>
+inline void pickPass(uint8_t* dst, const uint8_t* a, const uint8_t* b, size_t n) {
+    if constexpr (IsMax)
+        maxPass(dst, a, b, n);
+    else
+        minPass(dst, a, b, n);
+}
+template <bool IsMax>
+inline void pickInto(uint8_t* dst, const uint8_t* b, size_t n) {
+    if constexpr (IsMax)
+        maxInto(dst, b, n);
+    else
+        minInto(dst, b, n);
+}
+
 // Win[x] = extreme of p[x ... x + k - 1] for x = 0 ... n - k, into win (n - k + 1 values).
 // Scratch holds n bytes. Doubling for k < 256 (at most nine vector passes), van Herk /
 // Gil-Werman beyond (prefix and suffix extremes in blocks of k).
@@ -230,7 +261,7 @@ void slidingExtreme(const uint8_t* p, int32_t n, int32_t k, uint8_t* win, std::v
             uint8_t* __restrict dst = bufs[which];
             const uint8_t* __restrict a = cur;
             const int32_t len = n - 2 * j + 1;
-            for (int32_t x = 0; x < len; ++x) dst[x] = pick<IsMax>(a[x], a[x + j]);
+            pickPass<IsMax>(dst, a, a + j, size_t(len));
             cur = dst;
             which ^= 1;
             j *= 2;
@@ -239,7 +270,7 @@ void slidingExtreme(const uint8_t* p, int32_t n, int32_t k, uint8_t* win, std::v
             std::memcpy(win, cur, size_t(outN));
         } else {
             const int32_t off = k - j;
-            for (int32_t x = 0; x < outN; ++x) win[x] = pick<IsMax>(cur[x], cur[x + off]);
+            pickPass<IsMax>(win, cur, cur + off, size_t(outN));
         }
         return;
     }
@@ -305,7 +336,7 @@ public:
         if (i == 0) {
             std::memcpy(pre, r, n);
         } else {
-            for (size_t x = 0; x < n; ++x) pre[x] = pick<IsMax>(pre[x], r[x]);
+            pickInto<IsMax>(pre, r, n);
         }
         const uint8_t* out = nullptr;
         const int32_t s = y - kh_ + 1;
@@ -315,7 +346,7 @@ public:
             } else {
                 const uint8_t* __restrict a = &suf_[size_t(s % kh_) * n];
                 uint8_t* __restrict o = result_.data();
-                for (size_t x = 0; x < n; ++x) o[x] = pick<IsMax>(a[x], pre[x]);
+                pickPass<IsMax>(o, a, pre, n);
                 out = o;
             }
         }
@@ -324,7 +355,7 @@ public:
             for (int32_t j = kh_ - 2; j >= 0; --j) {
                 uint8_t* __restrict d = &collect_[size_t(j) * n];
                 const uint8_t* __restrict b = &collect_[size_t(j + 1) * n];
-                for (size_t x = 0; x < n; ++x) d[x] = pick<IsMax>(d[x], b[x]);
+                pickInto<IsMax>(d, b, n);
             }
             collect_.swap(suf_);
         }
