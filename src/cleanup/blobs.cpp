@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "cleanup/blobs_internal.h"
 #include "dib/dib.h"
@@ -132,21 +134,61 @@ void TBlobList::RemoveByDensity(double low, double high) {
     }
 }
 
+// A pass of the description (for every record i in turn, delete the later records inside it)
+// keeps exactly the records that no earlier kept record contains, and the next pass then
+// finds nothing to delete; so one ordered sweep gives the same list. A kept record is filed
+// in the cells of a coarse grid that it overlaps, and a record can only lie inside a kept one
+// filed in the cell of its top-left corner, so each record is tested against a few
+// candidates instead of all of them. Lists holding an inverted rectangle (Left > Right or
+// Top > Bottom), for which the corner argument fails, are swept against every kept record.
 void TBlobList::RemoveContained() {
-    bool deleted;
-    do {
-        deleted = false;
-        const int32_t c = Count();
-        for (int32_t i = 0; i < c; ++i) {
-            const int32_t jStart = Count() - 1;
-            for (int32_t j = jStart; j >= i + 1; --j) {
-                if (RectInside(*FItems[static_cast<size_t>(j)], *FItems[static_cast<size_t>(i)])) {
-                    Delete(j);
-                    deleted = true;
+    const size_t n = FItems.size();
+    if (n < 2) return;
+    bool upright = true;
+    int64_t minX = INT64_MAX, minY = INT64_MAX, maxX = INT64_MIN, maxY = INT64_MIN;
+    for (const auto& b : FItems) {
+        upright = upright && b->Left <= b->Right && b->Top <= b->Bottom;
+        minX = std::min<int64_t>(minX, b->Left), maxX = std::max<int64_t>(maxX, b->Right);
+        minY = std::min<int64_t>(minY, b->Top), maxY = std::max<int64_t>(maxY, b->Bottom);
+    }
+    std::vector<uint8_t> keep(n, 0);
+    if (!upright) {
+        std::vector<size_t> kept;
+        for (size_t k = 0; k < n; ++k) {
+            bool inside = false;
+            for (size_t i : kept)
+                if (RectInside(*FItems[k], *FItems[i])) {
+                    inside = true;
+                    break;
                 }
-            }
+            if (!inside) kept.push_back(k), keep[k] = 1;
         }
-    } while (deleted);
+    } else {
+        constexpr int64_t kCells = 64;  // per side, at most
+        const int64_t spanX = maxX - minX + 1, spanY = maxY - minY + 1;
+        const int64_t cellW = (spanX + kCells - 1) / kCells, cellH = (spanY + kCells - 1) / kCells;
+        const int64_t gx = (spanX + cellW - 1) / cellW, gy = (spanY + cellH - 1) / cellH;
+        std::vector<std::vector<uint32_t>> grid(static_cast<size_t>(gx * gy));
+        for (size_t k = 0; k < n; ++k) {
+            const TBlob& r = *FItems[k];
+            const auto& cell = grid[static_cast<size_t>((r.Top - minY) / cellH * gx + (r.Left - minX) / cellW)];
+            bool inside = false;
+            for (uint32_t i : cell)
+                if (RectInside(r, *FItems[i])) {
+                    inside = true;
+                    break;
+                }
+            if (inside) continue;
+            keep[k] = 1;
+            for (int64_t cy = (r.Top - minY) / cellH; cy <= (r.Bottom - minY) / cellH; ++cy)
+                for (int64_t cx = (r.Left - minX) / cellW; cx <= (r.Right - minX) / cellW; ++cx)
+                    grid[static_cast<size_t>(cy * gx + cx)].push_back(static_cast<uint32_t>(k));
+        }
+    }
+    size_t out = 0;
+    for (size_t k = 0; k < n; ++k)
+        if (keep[k]) FItems[out++] = std::move(FItems[k]);
+    FItems.resize(out);
 }
 
 // ---- TPointList ----

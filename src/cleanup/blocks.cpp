@@ -127,7 +127,7 @@ void CheckTrimArguments(const TDIB& dib, const TRect& r) {
 //    YResolution div 2), filled white; output pixel (X, Y) takes the result's BlackIndex when
 //    any of the source pixels (2X, 2Y), (2X + 1, 2Y), (2X, 2Y + 1), (2X + 1, 2Y + 1) has a bit
 //    value other than this image's WhiteIndex.
-//  - Works a byte at a time; the padding bits of the result's rows stay as filled.
+//  - Works eight source bytes at a time; the padding bits of the result's rows stay as filled.
 //  - Raises "This operation requires 1 bit per pixel bitmap !" on other formats.
 TDIB* TDIB::HalfSize() {
     if (ImageFormat != fmt1Bit) throw Exception(kNeeds1Bit);
@@ -159,7 +159,29 @@ TDIB* TDIB::HalfSize() {
             // Non-white pixels take the black value, the others stay white (all bits 1).
             return blackIsSet ? uint8_t(0xFF) : static_cast<uint8_t>(~nonWhite);
         };
-        for (int32_t j = 0; j < fullBytes; ++j) d[j] = outByte(j);
+        int32_t j = 0;
+        if (!blackIsSet) {
+            // Four result bytes from eight bytes of each source row: the non-white bits as one
+            // 64-bit value, leftmost pixel in the top bit, each pair OR-ed, then the 32 pair
+            // bits squeezed together.
+            for (; j + 4 <= fullBytes; j += 4) {
+                uint64_t va, vb;
+                std::memcpy(&va, a + 2 * j, 8);
+                std::memcpy(&vb, b + 2 * j, 8);
+                va = __builtin_bswap64(va);
+                vb = __builtin_bswap64(vb);
+                uint64_t t = whiteIsSet ? ~(va & vb) : (va | vb);
+                t = ((t | (t << 1)) >> 1) & 0x5555555555555555ull;  // pair k's OR at bit 62 - 2k
+                t = (t | (t >> 1)) & 0x3333333333333333ull;
+                t = (t | (t >> 2)) & 0x0F0F0F0F0F0F0F0Full;
+                t = (t | (t >> 4)) & 0x00FF00FF00FF00FFull;
+                t = (t | (t >> 8)) & 0x0000FFFF0000FFFFull;
+                t = (t | (t >> 16)) & 0x00000000FFFFFFFFull;   // pair k at bit 31 - k
+                const uint32_t bytes = __builtin_bswap32(~static_cast<uint32_t>(t));
+                std::memcpy(d + j, &bytes, 4);
+            }
+        }
+        for (; j < fullBytes; ++j) d[j] = outByte(j);
         if (tailBits) d[fullBytes] = static_cast<uint8_t>((outByte(fullBytes) & tailMask) | (d[fullBytes] & ~tailMask));
     }
     return out.release();

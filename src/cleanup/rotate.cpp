@@ -86,7 +86,16 @@ void ShiftBitRow(uint8_t* row, int32_t w, int64_t n, bool left, bool fillBit, st
     auto outByte = [&](int32_t i) -> uint8_t {
         return r ? static_cast<uint8_t>((e[i] << r) | (e[i + 1] >> (8 - r))) : e[i];
     };
-    for (int32_t i = 0; i < rowBytes - 1; ++i) row[i] = outByte(i);
+    int32_t i = 0;
+    for (; i + 8 <= rowBytes - 1; i += 8) {  // eight bytes at a time: e has a byte beyond each
+        uint64_t v;
+        std::memcpy(&v, e + i, 8);
+        v = __builtin_bswap64(v);
+        if (r) v = (v << r) | (e[i + 8] >> (8 - r));
+        v = __builtin_bswap64(v);
+        std::memcpy(row + i, &v, 8);
+    }
+    for (; i < rowBytes - 1; ++i) row[i] = outByte(i);
     int valid = w - 8 * (rowBytes - 1);
     auto mask = static_cast<uint8_t>(0xFF << (8 - valid));
     row[rowBytes - 1] = static_cast<uint8_t>((row[rowBytes - 1] & ~mask) | (outByte(rowBytes - 1) & mask));
@@ -137,6 +146,49 @@ struct ColumnRun {
     int32_t End;  // one past the last column
     int64_t Shift;
 };
+
+// The column pass of a 1-bit page (RowBytes >= 8). Each run's columns are covered by a few
+// eight-byte words of a row, with a mask of the run's bits in memory order (the words are kept
+// inside the row, so the last one may start before the run). Row k takes each run's bits from
+// row k - Shift (positive) or k + Shift, or the fill, in the order of the per-pixel moves.
+void ShearColumns1(const std::vector<uint8_t*>& rows, int32_t rowBytes, int32_t h, const std::vector<ColumnRun>& runs,
+                   bool positive, uint8_t fillByte) {
+    struct Word {
+        int32_t Offset;
+        uint64_t Mask;  // in memory order
+        size_t Run;
+    };
+    std::vector<Word> words;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const int32_t a = runs[r].First, b = runs[r].End;  // pixels a .. b - 1
+        for (int32_t x = a; x < b;) {
+            const int32_t offset = std::min(x >> 3, rowBytes - 8);
+            const int32_t lo = x - 8 * offset;                       // first bit within the word
+            const int32_t hi = std::min(b - 8 * offset, 64);         // one past the last
+            uint64_t m = (hi == 64 ? ~0ull : ~(~0ull >> hi)) & (~0ull >> lo);  // bit 63 = pixel 8 * offset
+            words.push_back(Word{offset, __builtin_bswap64(m), r});
+            x = 8 * offset + hi;
+        }
+    }
+    uint64_t fill;
+    std::memset(&fill, fillByte, 8);
+    auto moveRow = [&](int32_t k) {
+        uint8_t* dst = rows[static_cast<size_t>(k)];
+        for (const Word& wd : words) {
+            const int64_t shift = runs[wd.Run].Shift;
+            const int64_t src = positive ? k - shift : k + shift;
+            uint64_t s = fill, d;
+            if (src >= 0 && src < h) std::memcpy(&s, rows[static_cast<size_t>(src)] + wd.Offset, 8);
+            std::memcpy(&d, dst + wd.Offset, 8);
+            d = (d & ~wd.Mask) | (s & wd.Mask);
+            std::memcpy(dst + wd.Offset, &d, 8);
+        }
+    };
+    if (positive)
+        for (int32_t k = h - 1; k >= 0; --k) moveRow(k);
+    else
+        for (int32_t k = 0; k < h; ++k) moveRow(k);
+}
 
 }  // namespace
 
@@ -223,6 +275,10 @@ void TDIB::ShearImage(bool fillWithWhite, double angle) {
     }
     if (runs.empty()) return;
     const uint8_t fillByte1 = fill > 0 ? 0xFF : 0x00;
+    if (format == fmt1Bit && RowBytes >= 8) {
+        ShearColumns1(Rows, RowBytes, h, runs, positive, fillByte1);
+        return;
+    }
     auto moveRow = [&](int32_t k, const ColumnRun& run, bool fromSource, int32_t srcRow) {
         uint8_t* dst = Rows[k];
         switch (format) {

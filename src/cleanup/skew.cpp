@@ -26,13 +26,14 @@
 //
 // The estimator asks for many short segments (each s costs (s + 1) * Lines of them), so it
 // counts through a table of running bit counts per byte of each row: a segment then costs
-// two table reads and two masked bytes. For 8 and 24 bits the counted pixels are first
+// two table reads and two masked-byte counts, all through lookup tables. For 8 and 24 bits the counted pixels are first
 // packed into such a bit row. The counts are exactly those of CountSetBits, CountAbove8
 // and CountAbove24.
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -53,57 +54,63 @@ inline int64_t Gray24(const uint8_t* p) { return Trunc(0.3L * p[0] + 0.59L * p[1
 // Packed bit rows (W bits each, most significant bit first) with the running count of set
 // bits before each byte: Before[y * (Bytes + 1) + b] = set bits in bytes 0 .. b - 1. The
 // counts fit 16 bits for rows up to 65535 pixels, which keeps the table small.
+//
+// A span x0 .. x1 - 1 of row y holds Prefix(y, x1) - Prefix(y, x0) set bits, where
+// Prefix(y, x) = Before[x div 8] + the set bits among the top x mod 8 bits of byte x div 8.
 template <class TCount>
 class TBitRowCounter {
 public:
     TBitRowCounter(int32_t w, int32_t h, std::vector<const uint8_t*> rows)
         : W(w), Bytes((w + 7) / 8), Rows(std::move(rows)), Before(static_cast<size_t>(h) * (Bytes + 1)) {
+        for (int32_t b = 0; b < 8; ++b)
+            for (int32_t v = 0; v < 256; ++v)
+                Top[b][v] = static_cast<uint8_t>(std::popcount(static_cast<unsigned>(v & (0xFF00u >> b) & 0xFF)));
+        for (int32_t v = 0; v < 256; ++v) ByteBits[v] = static_cast<uint8_t>(std::popcount(static_cast<unsigned>(v)));
         for (int32_t y = 0; y < h; ++y) {
             const uint8_t* row = Rows[y];
             TCount* before = &Before[static_cast<size_t>(y) * (Bytes + 1)];
             uint32_t total = 0;
             before[0] = 0;
             for (int32_t b = 0; b < Bytes; ++b) {
-                total += static_cast<uint32_t>(std::popcount(static_cast<unsigned>(row[b])));
+                total += ByteBits[row[b]];
                 before[b + 1] = static_cast<TCount>(total);
             }
         }
     }
 
-    // A span x .. x + count - 1 (count >= 1) as two table positions and two masked bytes:
-    // count = Before[Mid1] - Before[Mid0] + popcount(row[Head] & HeadMask) +
-    // popcount(row[Tail] & TailMask). A span inside one byte has Mid0 = Mid1 and TailMask 0.
-    struct Span {
-        int32_t Head, Tail, Mid0, Mid1;
-        uint8_t HeadMask, TailMask;
+    // A column position as the table index and the byte and bit count within that byte; a
+    // position on a byte boundary reads no pixel byte (Bits 0 counts nothing), so the end of
+    // a row never reads past it.
+    struct Pos {
+        int32_t Index, Byte, Bits;
     };
-    static Span MakeSpan(int32_t x, int32_t count) {
-        int32_t last = x + count - 1;
-        int32_t b0 = x >> 3, b1 = last >> 3;
-        auto head = static_cast<uint8_t>(0xFFu >> (x & 7));
-        auto tail = static_cast<uint8_t>(0xFF00u >> ((last & 7) + 1));
-        if (b0 == b1) return Span{b0, b0, b0 + 1, b0 + 1, static_cast<uint8_t>(head & tail), 0};
-        return Span{b0, b1, b0 + 1, b1, head, tail};
-    }
+    static Pos MakePos(int32_t x) { return (x & 7) ? Pos{x >> 3, x >> 3, x & 7} : Pos{x >> 3, 0, 0}; }
 
-    int64_t Count(int32_t y, const Span& s) const {
-        const uint8_t* row = Rows[y];
-        const TCount* before = &Before[static_cast<size_t>(y) * (Bytes + 1)];
-        return int64_t(before[s.Mid1]) - before[s.Mid0] + std::popcount(static_cast<unsigned>(row[s.Head] & s.HeadMask)) +
-               std::popcount(static_cast<unsigned>(row[s.Tail] & s.TailMask));
+    int32_t Prefix(const uint8_t* row, const TCount* before, const Pos& p) const {
+        return int32_t(before[p.Index]) + Top[p.Bits][row[p.Byte]];
     }
+    const TCount* BeforeRow(int32_t y) const { return &Before[static_cast<size_t>(y) * (Bytes + 1)]; }
 
     int32_t W;
     int32_t Bytes;
     std::vector<const uint8_t*> Rows;
     std::vector<TCount> Before;
+    uint8_t Top[8][256];    // Top[b][v]: set bits among the top b bits of v
+    uint8_t ByteBits[256];  // set bits of v
 };
 
 // The search shared by the three formats over packed rows of counted (bright or set) pixels.
+//
+// For one slope s, line i sums segment k (fixed columns) of row i * Band + k over k = 0 .. s.
+// The sums are gathered row by row instead: row y adds its segments k = y mod Band,
+// y mod Band + Band, ... to the lines (y - k) div Band, so each row's counting table is read
+// while it is in cache. Integer sums do not depend on the order, so the profiles are those of
+// the segment-by-segment description.
 template <class TCount>
 double SearchSkewWith(int32_t w, int32_t h, int32_t yResolution, bool blackIsZero, int32_t step, double angle,
                       double accuracy, std::vector<const uint8_t*> rows) {
     using Counter = TBitRowCounter<TCount>;
+    using Pos = typename Counter::Pos;
     int64_t maxShift = Round(std::sin(static_cast<long double>(angle) * kPi / 180) * w);
     if (maxShift >= h) maxShift = h;
     if (maxShift <= 0) return 0.0;  // only s = 0 or nothing: the result is 0
@@ -122,33 +129,43 @@ double SearchSkewWith(int32_t w, int32_t h, int32_t yResolution, bool blackIsZer
     int64_t band = step > 0 ? step : Round(static_cast<long double>(yResolution) / 2.54L / 20);
     if (band < 2) band = 2;
 
-    const Counter counter(w, h, std::move(rows));
+    const auto counter = std::make_unique<Counter>(w, h, std::move(rows));
     std::vector<int32_t> left(static_cast<size_t>(h)), right(static_cast<size_t>(h));
-    std::vector<typename Counter::Span> leftSpans, rightSpans;
+    std::vector<int64_t> leftSum(static_cast<size_t>(h)), rightSum(static_cast<size_t>(h));
+    struct Segment {
+        Pos L0, L1, R0, R1;  // the left and right lines' spans
+    };
+    std::vector<Segment> segments;
     double best = 0.0;
     int64_t bestShift = 0;
     for (int64_t s = 0; s <= maxShift; s += shiftStep) {
         int32_t seg = static_cast<int32_t>(w / (s + 1));
         int64_t lines = (h - s) / band;
         if (lines <= 0) continue;
-        // Segment k of every line covers the same columns.
-        leftSpans.clear();
-        rightSpans.clear();
+        segments.clear();
         if (seg > 0)
             for (int64_t k = 0; k <= s; ++k) {
                 int32_t x = static_cast<int32_t>(k * seg);
-                leftSpans.push_back(Counter::MakeSpan(x, seg));
-                rightSpans.push_back(Counter::MakeSpan(w - x - seg, seg));
+                segments.push_back(Segment{Counter::MakePos(x), Counter::MakePos(x + seg), Counter::MakePos(w - x - seg),
+                                           Counter::MakePos(w - x)});
             }
-        const size_t segments = leftSpans.size();
+        std::fill_n(leftSum.begin(), lines, 0);
+        std::fill_n(rightSum.begin(), lines, 0);
+        const int64_t count = static_cast<int64_t>(segments.size());
+        const int64_t lastRow = (lines - 1) * band + count - 1;  // rows touched: 0 .. lastRow
+        for (int64_t y = 0; y <= lastRow; ++y) {
+            const uint8_t* row = counter->Rows[static_cast<size_t>(y)];
+            const TCount* before = counter->BeforeRow(static_cast<int32_t>(y));
+            // Segment k of line i lies in row i * band + k: k = y - i * band, 0 <= k < count.
+            int64_t i = std::min<int64_t>(y / band, lines - 1);
+            for (int64_t k = y - i * band; k < count && i >= 0; k += band, --i) {
+                const Segment& g = segments[static_cast<size_t>(k)];
+                leftSum[static_cast<size_t>(i)] += counter->Prefix(row, before, g.L1) - counter->Prefix(row, before, g.L0);
+                rightSum[static_cast<size_t>(i)] += counter->Prefix(row, before, g.R1) - counter->Prefix(row, before, g.R0);
+            }
+        }
         for (int64_t i = 0; i < lines; ++i) {
-            int32_t r0 = static_cast<int32_t>(i * band);
-            int64_t l = 0, r = 0;
-            for (size_t k = 0; k < segments; ++k) {
-                int32_t y = r0 + static_cast<int32_t>(k);
-                l += counter.Count(y, leftSpans[k]);
-                r += counter.Count(y, rightSpans[k]);
-            }
+            int64_t l = leftSum[static_cast<size_t>(i)], r = rightSum[static_cast<size_t>(i)];
             if (blackIsZero) {
                 l = w - l;
                 r = w - r;

@@ -42,18 +42,25 @@ int32_t truncToInt32(long double v) {
 // Threshold: every byte v of the RowBytes bytes of each row becomes HighValue when v > Level,
 // LowValue otherwise. The 8-bit color table is left as it is; with ToBinary the result is then
 // converted to 1 bit (0 -> black, anything else -> white).
+namespace {
+
+// One row of Threshold: a branch-free select so the loop vectorizes; built for AVX2 as well
+// and chosen at load time by the processor (integer work: the same bytes either way).
+[[gnu::target_clones("avx2", "default")]] void ThresholdRow(uint8_t* p, size_t n, uint8_t level, uint8_t lowValue,
+                                                            uint8_t highValue) {
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t above = static_cast<uint8_t>(-static_cast<int>(p[i] > level));
+        p[i] = static_cast<uint8_t>((highValue & above) | (lowValue & ~above));
+    }
+}
+
+}  // namespace
+
 void TDIB::Threshold(uint8_t level, bool toBinary, uint8_t lowValue, uint8_t highValue) {
     if (ImageFormat != fmt8Bit) throw Exception(kNeeds8);
     const int32_t h = Height();
     const size_t n = static_cast<size_t>(RowBytes);
-    for (int32_t y = 0; y < h; ++y) {
-        uint8_t* p = Rows[y];
-        // Branch-free select so the loop vectorizes.
-        for (size_t i = 0; i < n; ++i) {
-            const uint8_t above = static_cast<uint8_t>(-static_cast<int>(p[i] > level));
-            p[i] = static_cast<uint8_t>((highValue & above) | (lowValue & ~above));
-        }
-    }
+    for (int32_t y = h - 1; y >= 0; --y) ThresholdRow(Rows[y], n, level, lowValue, highValue);  // storage order
     if (toBinary) ConvertToFormat(fmt1Bit);
 }
 
@@ -286,6 +293,17 @@ void TDIB::FloydSteinbergDither(bool toBinary, uint8_t lowValue, uint8_t highVal
     const int32_t mid = (minLevel + maxLevel) >> 1;
     const int32_t w = Width(), h = Height();
     auto edge = [&](uint8_t& v) { v = v > mid ? highValue : lowValue; };
+    // For a pixel of value v: its output and the shares (e * 7) / 16, (e * 3) / 16,
+    // (e * 5) / 16 and e / 16 of its error e = v - (maxLevel or minLevel), divided toward zero.
+    struct Share {
+        int32_t E7, E3, E5, E1;
+        uint8_t Out;
+    };
+    std::array<Share, 256> shares;
+    for (int32_t v = 0; v < 256; ++v) {
+        const int32_t e = v - (v > mid ? maxLevel : minLevel);
+        shares[static_cast<size_t>(v)] = Share{(e * 7) / 16, (e * 3) / 16, (e * 5) / 16, e / 16, v > mid ? highValue : lowValue};
+    }
     for (int32_t y = 0; y + 1 < h; ++y) {
         uint8_t* row = Rows[y];
         uint8_t* below = Rows[y + 1];
@@ -293,18 +311,18 @@ void TDIB::FloydSteinbergDither(bool toBinary, uint8_t lowValue, uint8_t highVal
             // The pixel about to be visited and the three pixels below that take its error are
             // carried in registers: Cur = (x, y), Bl = (x - 1, y + 1), Bc = (x, y + 1); (x + 1, y + 1)
             // is untouched until x reaches it. Each addition is clamped on its own, in the
-            // same order as pixel by pixel.
+            // same order as pixel by pixel. The output value and the four error shares depend
+            // on the (clamped) value of the pixel alone, so they come from per-value tables,
+            // which keeps the chain from one pixel to the next short.
             int32_t cur = row[1];
             int32_t bl = below[0], bc = below[1];
             for (int32_t x = 1; x + 1 < w; ++x) {
-                // Branch-free: the choice is data dependent and mispredicts on dithered areas.
-                const int32_t above = -static_cast<int32_t>(cur > mid);  // all ones or zero
-                row[x] = static_cast<uint8_t>((highValue & above) | (lowValue & ~above));
-                const int32_t e = cur - ((maxLevel & above) | (minLevel & ~above));
-                cur = clampByte(row[x + 1] + (e * 7) / 16);
-                below[x - 1] = clampByte(bl + (e * 3) / 16);
-                bl = clampByte(bc + (e * 5) / 16);
-                bc = clampByte(below[x + 1] + e / 16);
+                const Share& sh = shares[cur];
+                row[x] = sh.Out;
+                cur = clampByte(row[x + 1] + sh.E7);
+                below[x - 1] = clampByte(bl + sh.E3);
+                bl = clampByte(bc + sh.E5);
+                bc = clampByte(below[x + 1] + sh.E1);
             }
             row[w - 1] = static_cast<uint8_t>(cur);
             below[w - 2] = static_cast<uint8_t>(bl);

@@ -1,7 +1,11 @@
 #include "viewer/memory_image.h"
 
+#include <memory>
+
 #include "dib/image_file.h"
+#include "platform/clipboard.h"
 #include "platform/numeric.h"
+#include "platform/printer.h"
 
 namespace qil {
 
@@ -114,6 +118,106 @@ void TMemoryImage::SaveImageAsTiff(const std::string& fileName, bool append) {
 void TMemoryImage::SaveImageAsBitmap(const std::string& fileName) { FDIB->SaveToBitmapFile(fileName); }
 
 void TMemoryImage::SaveImageAsJpeg(const std::string& fileName) { FDIB->SaveToJpegFile(fileName, false, 80); }
+
+// CopyToClipboard(Rect)
+// Notes:
+//  - The copy's block goes to the clipboard, which owns it from then on. When the clipboard
+//    refuses it, the block is freed here and the failure raised (the platform's last error).
+//  - The clipboard is closed on every path once it was opened.
+void TMemoryImage::CopyToClipboard(const TRect& rect) {
+    if (!IsValid()) return;
+    if (!OpenClipboard()) RaiseLastOSError();
+    struct Close {
+        ~Close() { CloseClipboard(); }
+    } close;
+    std::unique_ptr<TDIB> copy(FDIB->CopyRect(rect));
+    copy->OwnsHandle = false;
+    const HGLOBAL block = copy->GetHandle();
+    EmptyClipboard();
+    if (SetClipboardData(CF_DIB, block) == 0) {
+        const uint32_t error = GetLastError();
+        copy->OwnsHandle = true;  // nobody took it
+        copy.reset();
+        RaiseLastOSError(error);
+    }
+    copy.reset();
+}
+
+void TMemoryImage::Print(int32_t PrintMode, bool Center) {
+    TPrinter* printer = Printer();
+    printer->Title = "Printing Image";
+    printer->BeginDoc();
+    struct End {
+        TPrinter* P;
+        ~End() { P->EndDoc(); }
+    } end{printer};
+    PrintInCurrentJob(PrintMode, Center);
+}
+
+// PrintInCurrentJob(PrintMode, Center)
+// Notes:
+//  - The image is drawn from a Duplicate, turned with Rotate90 when the page is portrait and
+//    the image landscape or the other way round; the resolutions are not swapped.
+//  - True size: Round(printer dpi / image dpi * size) on each axis, the image dpi being the
+//    horizontal resolution on both, since the height is the corrected one (so an image of
+//    100 x 50 pixels at 100 x 50 dpi prints one inch square); where that is larger than
+//    the printable area the viewport origin moves to the corner of the paper (minus the
+//    physical offset), so the picture starts at the paper's edge.
+//  - Fit: the smaller of page width / W and page height / H, sizes rounded.
+//  - Centring divides the spare room by 2 toward zero (negative when the picture is larger).
+//  - The viewport origin is restored also when drawing fails.
+//  - An empty holder draws nothing.
+void TMemoryImage::PrintInCurrentJob(int32_t PrintMode, bool Center) {
+    TPrinter* printer = Printer();
+    if (!IsValid()) return;  // nothing to draw (and no size to fit)
+    const int32_t dpiX = printer->GetDeviceCaps(LOGPIXELSX);
+    const int32_t dpiY = printer->GetDeviceCaps(LOGPIXELSY);
+    const int32_t pageW = printer->GetDeviceCaps(HORZRES);
+    const int32_t pageH = printer->GetDeviceCaps(VERTRES);
+    const int32_t offsetX = printer->GetDeviceCaps(PHYSICALOFFSETX);
+    const int32_t offsetY = printer->GetDeviceCaps(PHYSICALOFFSETY);
+
+    int32_t w = FHorzSize;
+    int32_t h = GetVertSizeCorrected();
+    std::unique_ptr<TDIB> copy(FDIB->Duplicate());
+    if ((pageW < pageH && w > h) || (pageW > pageH && w < h)) {
+        copy->Rotate90();
+        std::swap(w, h);
+    }
+
+    int32_t outW, outH;
+    TPoint origin{0, 0};
+    if (PrintMode == 0) {
+        // W and H are both measured at the horizontal resolution (H is the corrected height).
+        outW = static_cast<int32_t>(Round(static_cast<long double>(dpiX) / FHorzResolution * w));
+        outH = static_cast<int32_t>(Round(static_cast<long double>(dpiY) / FHorzResolution * h));
+        if (pageW < outW) origin.X = -offsetX;
+        if (pageH < outH) origin.Y = -offsetY;
+    } else if (PrintMode == 1) {
+        const long double sx = static_cast<long double>(pageW) / w;
+        const long double sy = static_cast<long double>(pageH) / h;
+        const long double scale = sx < sy ? sx : sy;
+        outW = static_cast<int32_t>(Round(w * scale));
+        outH = static_cast<int32_t>(Round(h * scale));
+    } else {
+        outW = w;
+        outH = h;
+    }
+    int32_t x = 0, y = 0;
+    if (Center) {
+        x = (pageW - outW) / 2;
+        y = (pageH - outH) / 2;
+    }
+
+    struct RestoreOrigin {
+        TPrinter* P;
+        TPoint Old;
+        ~RestoreOrigin() { P->ViewportOrigin = Old; }
+    } restore{printer, printer->ViewportOrigin};
+    printer->ViewportOrigin = origin;
+    printer->DrawOnPage(TRect{x, y, x + outW, y + outH},
+                        [&](TRasterDevice* dc) { copy->Draw(dc, x, y, outW, outH, 0); });
+}
 
 void TMemoryImage::Crop(const TRect& rect) {
     if (IsValid()) FDIB->CropToRect(rect);

@@ -9,7 +9,8 @@
 //    except that a resolution below 1 always reads 72.
 //  - FreeImageHandle is true after construction and after every load or hand-over; a client
 //    that wants to keep the current block clears it before the holder replaces its image.
-//  - Printing and the clipboard live with the window system and are not part of this class.
+//  - Printing and the clipboard go through the platform's printer and clipboard (their back
+//    ends are installed by the window system).
 #pragma once
 
 #include <cstdint>
@@ -60,7 +61,17 @@ public:
     virtual void SaveImageAsTiff(const std::string& fileName, bool append);
     virtual void SaveImageAsBitmap(const std::string& fileName);
     virtual void SaveImageAsJpeg(const std::string& fileName);
+    // Puts a copy of the inclusive rectangle (image pixels, inside the image) on the clipboard
+    // as a device-independent bitmap. Nothing happens when the holder is empty.
+    virtual void CopyToClipboard(const TRect& rect);
     virtual void Crop(const TRect& rect);
+    // A print job titled "Printing Image" with the image on its page (PrintInCurrentJob).
+    virtual void Print(int32_t PrintMode, bool Center);
+    // Draws the image on the current page of the open print job, turned a quarter when page
+    // and image differ in orientation. PrintMode 0: true size (the image's resolution on the
+    // printer's); 1: fit to the page keeping the proportions; any other: one image pixel per
+    // printer dot. Center puts it in the middle of the printable area, else at its top-left.
+    virtual void PrintInCurrentJob(int32_t PrintMode, bool Center);
 
 private:
     std::unique_ptr<TDIB> FDIB;

@@ -203,6 +203,53 @@ TEST(BlobList, RemoveContainedDeletesOnlyLaterRecords) {
     EXPECT_EQ(Rects(bigFirst), (std::vector<TRect>{{0, 0, 10, 10}, {20, 0, 30, 10}}));
 }
 
+TEST(BlobList, RemoveContainedMatchesRepeatedPasses) {
+    // The passes as described, one Delete at a time, against the list's own sweep on random
+    // lists: nested boxes, equal boxes, boxes far apart, negative coordinates, and lists with an
+    // inverted rectangle. Records carry their original index as PixelCount.
+    auto reference = [](std::vector<TRect> items) {
+        std::vector<int32_t> ids(items.size());
+        for (size_t i = 0; i < ids.size(); ++i) ids[i] = static_cast<int32_t>(i);
+        bool deleted;
+        do {
+            deleted = false;
+            const size_t c = items.size();
+            for (size_t i = 0; i < c; ++i)
+                for (size_t j = items.size() - 1; i < items.size() && j > i; --j)
+                    if (RectInside(items[j], items[i])) {
+                        items.erase(items.begin() + static_cast<ptrdiff_t>(j));
+                        ids.erase(ids.begin() + static_cast<ptrdiff_t>(j));
+                        deleted = true;
+                    }
+        } while (deleted);
+        return ids;
+    };
+    std::mt19937 rng(21);
+    for (int round = 0; round < 60; ++round) {
+        const int32_t n = 1 + static_cast<int32_t>(rng() % 300), span = 20 + static_cast<int32_t>(rng() % 3000);
+        std::vector<TRect> rects;
+        for (int32_t i = 0; i < n; ++i) {
+            if (!rects.empty() && rng() % 4 == 0) {  // inside (or equal to) an earlier box
+                const TRect& o = rects[rng() % rects.size()];
+                const int32_t l = o.Left + static_cast<int32_t>(rng() % 3), t = o.Top + static_cast<int32_t>(rng() % 3);
+                rects.push_back(TRect{l, t, std::max(l, o.Right - static_cast<int32_t>(rng() % 3)),
+                                      std::max(t, o.Bottom - static_cast<int32_t>(rng() % 3))});
+                continue;
+            }
+            const int32_t l = static_cast<int32_t>(rng() % span) - span / 4, t = static_cast<int32_t>(rng() % span) - 10;
+            const int32_t size = rng() % 10 == 0 ? span / 2 : 30;
+            rects.push_back(TRect{l, t, l + static_cast<int32_t>(rng() % size), t + static_cast<int32_t>(rng() % size)});
+        }
+        if (round % 10 == 9) rects[rng() % rects.size()] = TRect{50, 50, 10, 60};  // inverted
+        TBlobList list;
+        for (size_t i = 0; i < rects.size(); ++i) list.AddBlob(rects[i], static_cast<int32_t>(i), 0, 0);
+        list.RemoveContained();
+        std::vector<int32_t> got;
+        for (int32_t i = 0; i < list.Count(); ++i) got.push_back(list[i].PixelCount);
+        ASSERT_EQ(got, reference(rects)) << "round " << round;
+    }
+}
+
 TEST(BlobList, RemoveByDensityIsInclusive) {
     TBlobList list;
     list.AddBlob(TRect{0, 0, 9, 9}, 50, 0, 0);   // 50 %

@@ -57,7 +57,7 @@ int32_t DrawTextLine(TDIB& d, int32_t x, int32_t top, int32_t bottom, int32_t wo
 
 TEST(HalfSize, ReducesByTwoByTwoBlocks) {
     for (bool whiteFirst : {false, true}) {
-        for (auto [w, h] : {std::pair{37, 21}, std::pair{64, 8}, std::pair{17, 5}}) {
+        for (auto [w, h] : {std::pair{37, 21}, std::pair{64, 8}, std::pair{17, 5}, std::pair{150, 6}, std::pair{201, 4}}) {
             TDIB d;
             d.CreateNew(w, h, fmt1Bit, 301, 199);
             if (whiteFirst) {

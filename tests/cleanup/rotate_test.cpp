@@ -134,6 +134,10 @@ TEST(Rotation, WholePixelShearMatchesPixelByPixelShear) {
         {fmt1Bit, 13, 90, -44, true},    {fmt4Bit, 121, 77, 3.0, true},    {fmt4Bit, 121, 77, -3.0, false},
         {fmt8Bit, 257, 190, 1.0, true},  {fmt8Bit, 257, 190, -1.7, true},  {fmt8Bit, 20, 30, 80, false},
         {fmt24Bit, 133, 101, 2.2, true}, {fmt24Bit, 133, 101, -0.4, false},
+        // 1-bit rows moved a word at a time: runs of columns wider than a word, rows of whole
+        // words, the last word of a row starting before its run.
+        {fmt1Bit, 1000, 60, 0.3, true},  {fmt1Bit, 1000, 60, -0.3, false}, {fmt1Bit, 72, 40, -1.5, false},
+        {fmt1Bit, 2528, 90, 1.0, true},
     };
     for (const auto& c : cases) {
         auto d = RandomPage(c.w, c.h, c.fmt, 11);

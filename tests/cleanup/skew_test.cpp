@@ -148,6 +148,8 @@ TEST(SkewEstimate, MatchesSegmentBySegmentSearch) {
     } cases[] = {
         {700, 500, 23, 28, 15, 300, 5, 0.1}, {700, 500, -40, 35, 0, 200, 10, 0.1}, {523, 411, 9, 19, 3, 300, 3, 0.25},
         {300, 900, 5, 40, 0, 72, 45, 0.5},   {150, 60, 40, 15, 2, 300, 45, 0.1},
+        // Widths of whole 32-bit words: segments end on the last byte of a row.
+        {640, 400, 17, 25, 4, 300, 5, 0.1},  {256, 300, -12, 21, 3, 300, 8, 0.2},
     };
     for (const auto& c : cases) {
         auto d = LinedPage(c.w, c.h, c.drop, c.pitch, 3, c.dpi);

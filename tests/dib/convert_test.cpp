@@ -311,6 +311,29 @@ TEST(Histogram, PerFormat) {
     EXPECT_EQ(h[0], 4u);
 }
 
+TEST(Histogram, EightBitCountsEveryPixelOnce) {
+    // Widths around the four-pixel groups of the counter, skewed content (long runs of one
+    // level and scattered others), garbage in the row padding.
+    std::mt19937 rng(11);
+    for (int32_t w : {1, 3, 4, 5, 37, 1001}) {
+        TDIB g;
+        g.CreateNew(w, 9, fmt8Bit, 0, 0);
+        THistogram expect{};
+        for (int32_t y = 0; y < 9; ++y) {
+            for (int32_t i = 0; i < g.Stride; ++i) g.Rows[y][i] = static_cast<uint8_t>(rng());
+            for (int32_t x = 0; x < w; ++x) {
+                const auto v = static_cast<uint8_t>(rng() % 4 ? 250 : rng());
+                g.Rows[y][x] = v;
+                ++expect[v];
+            }
+        }
+        THistogram h;
+        h.fill(3);
+        g.GetHistogram(h);
+        EXPECT_EQ(h, expect) << w;
+    }
+}
+
 TEST(Histogram, TwentyFourBitTruncatesTheExtendedSum) {
     TDIB c;
     c.CreateNew(256, 3, fmt24Bit, 0, 0);

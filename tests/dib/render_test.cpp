@@ -45,31 +45,41 @@ TEST(Render, ScaleToGrayQuarterOfA1BitPage) {
 TEST(Render, ScaleToGrayMatchesBoxCounts) {
     struct Case {
         int32_t levels, zoom;
-    } cases[] = {{16, 25}, {16, 33}, {256, 10}, {4, 50}, {17, 7}, {16, 150}, {1, 0}};
-    auto d = Checker(123, 77);
+    } cases[] = {{16, 25}, {16, 33}, {256, 10}, {4, 50}, {17, 7}, {16, 150}, {1, 0}, {256, 25}};
+    // Widths on both sides of whole bytes and of whole 4-pixel boxes; heights with partial boxes.
+    struct Size {
+        int32_t w, h;
+    } sizes[] = {{123, 77}, {128, 64}, {130, 33}, {132, 6}, {5, 9}};
     std::mt19937 rng(2);
-    for (int32_t y = 0; y < 77; ++y)
-        for (int32_t i = 0; i < d->RowBytes; ++i) d->Rows[y][i] ^= static_cast<uint8_t>(rng() & rng());
-    for (const auto& c : cases) {
-        std::unique_ptr<TDIB> g(d->ScaleToGray(c.levels, c.zoom));
-        ASSERT_TRUE(g);
-        int32_t zoom = std::clamp(c.zoom, 1, 100), levels = std::clamp(c.levels, 4, 256);
-        long double step = 100.0L / zoom;
-        int32_t box = static_cast<int32_t>(std::min<long long>(static_cast<long long>(step + 0.5L), 8));
-        ASSERT_EQ(g->Width(), static_cast<int32_t>(std::nearbyint(zoom * (123.0L / 100))));
-        EXPECT_EQ(g->ImageFormat, levels > 16 ? fmt8Bit : fmt4Bit);
-        for (int32_t y = 0; y < g->Height(); ++y)
-            for (int32_t x = 0; x < g->Width(); ++x) {
-                // Both limits are computed from the unclamped start, then each is lowered.
-                int32_t xa = std::min<int32_t>(std::llrint(x * step), 122), xb = std::min<int32_t>(std::llrint(x * step) + box - 1, 122);
-                int32_t ya = std::min<int32_t>(std::llrint(y * step), 76), yb = std::min<int32_t>(std::llrint(y * step) + box - 1, 76);
-                int32_t n = 0;
-                for (int32_t sy = ya; sy <= yb; ++sy)
-                    for (int32_t sx = xa; sx <= xb; ++sx) n += d->GetPixel(sx, sy);
-                int32_t level = 0;
-                while (!(n <= static_cast<long double>(level + 1) * box * box / levels)) ++level;
-                ASSERT_EQ(g->GetPixel(x, y), level) << c.levels << " " << c.zoom << " at " << x << "," << y;
+    for (const auto& size : sizes) {
+        const int32_t w = size.w, h = size.h;
+        auto d = Checker(w, h);
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t i = 0; i < d->RowBytes; ++i) d->Rows[y][i] ^= static_cast<uint8_t>(rng() & rng());
+        for (const auto& c : cases) {
+            std::unique_ptr<TDIB> g(d->ScaleToGray(c.levels, c.zoom));
+            ASSERT_TRUE(g);
+            int32_t zoom = std::clamp(c.zoom, 1, 100), levels = std::clamp(c.levels, 4, 256);
+            long double step = 100.0L / zoom;
+            int32_t box = static_cast<int32_t>(std::min<long long>(static_cast<long long>(step + 0.5L), 8));
+            ASSERT_EQ(g->Width(), static_cast<int32_t>(std::nearbyint(zoom * (static_cast<long double>(w) / 100))));
+            EXPECT_EQ(g->ImageFormat, levels > 16 ? fmt8Bit : fmt4Bit);
+            for (int32_t y = 0; y < g->Height(); ++y)
+                for (int32_t x = 0; x < g->Width(); ++x) {
+                    // Both limits are computed from the unclamped start, then each is lowered.
+                    int32_t xa = std::min<int32_t>(std::llrint(x * step), w - 1), xb = std::min<int32_t>(std::llrint(x * step) + box - 1, w - 1);
+                    int32_t ya = std::min<int32_t>(std::llrint(y * step), h - 1), yb = std::min<int32_t>(std::llrint(y * step) + box - 1, h - 1);
+                    int32_t n = 0;
+                    for (int32_t sy = ya; sy <= yb; ++sy)
+                        for (int32_t sx = xa; sx <= xb; ++sx) n += d->GetPixel(sx, sy);
+                    int32_t level = 0;
+                    while (!(n <= static_cast<long double>(level + 1) * box * box / levels)) ++level;
+                    ASSERT_EQ(g->GetPixel(x, y), level) << w << "x" << h << " " << c.levels << " " << c.zoom << " at " << x << "," << y;
+                }
+            if (g->ImageFormat == fmt4Bit && (g->Width() & 1)) {  // the unused low nibble of a row's last byte
+                for (int32_t y = 0; y < g->Height(); ++y) ASSERT_EQ(g->Rows[y][g->Width() / 2] & 0x0F, 0);
             }
+        }
     }
     TDIB gray;
     gray.CreateNew(4, 4, fmt8Bit, 300, 300);

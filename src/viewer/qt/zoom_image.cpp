@@ -10,16 +10,15 @@
 #include <exception>
 
 #include "annotations/annotations.h"
+#include "annotations/qt/annotations_editor.h"
 #include "dib/image_file.h"
 #include "platform/numeric.h"
 #include "platform/raster.h"
+#include "viewer/qt/surface_image.h"
 
-#if __has_include("annotations/qt/annotations_editor.h")
-#include "annotations/qt/annotations_editor.h"
-#define QIL_HAVE_ANNOTATIONS_EDITOR 1
-#endif
-#if __has_include("annotations/qt/annotation_properties.h")
-#include "annotations/qt/annotation_properties.h"
+// The property dialog of a mark.
+#if __has_include("annotations/qt/annotation_properties_dialog.h")
+#include "annotations/qt/annotation_properties_dialog.h"
 #define QIL_HAVE_ANNOTATION_PROPERTIES 1
 #endif
 
@@ -38,13 +37,6 @@ public:
 private:
     bool& flag_;
 };
-
-// The surface pixels are 0x00RRGGBB; the blitted image wants an opaque alpha.
-QImage SurfaceImage(TRasterDevice& surface) {
-    for (uint32_t& p : surface.Pixels) p |= 0xFF000000u;
-    return QImage(reinterpret_cast<const uchar*>(surface.Pixels.data()), surface.Width(), surface.Height(),
-                  static_cast<qsizetype>(surface.Width()) * 4, QImage::Format_RGB32);
-}
 
 }  // namespace
 
@@ -67,7 +59,14 @@ void TDisplayPanel::Repaint() {
     repaint();
 }
 
-void TDisplayPanel::paintEvent(QPaintEvent* event) { Paint(event->rect()); }
+// No exception may leave an event handler: a paint that fails (a gray rendering that does
+// not fit in memory, say) leaves the background it had painted.
+void TDisplayPanel::paintEvent(QPaintEvent* event) {
+    try {
+        Paint(event->rect());
+    } catch (const std::exception&) {
+    }
+}
 
 // Paint
 // Background, then the image stretched over the whole panel, of which only the exposed
@@ -90,13 +89,14 @@ void TDisplayPanel::Paint(const QRect& exposed) {
         switch (viewer_->Antialiasing()) {
             case aaScaleToGray:
                 if (!(GrayCache && GrayCache->Width() == width() && GrayCache->Height() == height())) {
-                    // A cache built for this panel size stays: building it again would give the
-                    // same rendering.
-                    if (!(GrayCache && grayCacheFor_ == size())) {
+                    // A cache of another size built for this panel size, zoom and image stays:
+                    // building it again would give the same rendering.
+                    const TGrayCacheKey key{size(), viewer_->Zoom(), image->GetImageHandle()};
+                    if (!(GrayCache && grayCacheKey_ == key)) {
                         GrayCache.reset();
                         if (viewer_->Zoom() < viewer_->AntialiasingThreshold() && image->Depth() == 1) {
                             GrayCache.reset(image->DIB().ScaleToGray(16, static_cast<int32_t>(Round(viewer_->Zoom()))));
-                            grayCacheFor_ = size();
+                            grayCacheKey_ = key;
                         }
                     }
                 }
@@ -121,19 +121,32 @@ void TDisplayPanel::Paint(const QRect& exposed) {
     if (viewer_->OnPaint) viewer_->OnPaint(viewer_);
 }
 
+namespace {
+
+TShiftState ShiftOf(const QMouseEvent* event, bool isDouble = false) {
+    return TShiftState{event->modifiers(), event->buttons(), isDouble};
+}
+
+}  // namespace
+
 void TDisplayPanel::mousePressEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    if (OnMouseDown) OnMouseDown(this, event->button(), event->modifiers(), p.x(), p.y());
+    if (OnMouseDown) OnMouseDown(this, event->button(), ShiftOf(event), p.x(), p.y());
+}
+
+void TDisplayPanel::mouseDoubleClickEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    if (OnMouseDown) OnMouseDown(this, event->button(), ShiftOf(event, true), p.x(), p.y());
 }
 
 void TDisplayPanel::mouseReleaseEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    if (OnMouseUp) OnMouseUp(this, event->button(), event->modifiers(), p.x(), p.y());
+    if (OnMouseUp) OnMouseUp(this, event->button(), ShiftOf(event), p.x(), p.y());
 }
 
 void TDisplayPanel::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    if (OnMouseMove) OnMouseMove(this, event->buttons(), event->modifiers(), p.x(), p.y());
+    if (OnMouseMove) OnMouseMove(this, ShiftOf(event), p.x(), p.y());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -151,7 +164,6 @@ TZoomImage::TZoomImage(QWidget* parent) : QAbstractScrollArea(parent), image_(st
     displayPanel_->show();
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
     annotationsEditor_ = new TAnnotationsEditor(this);
     annotationsEditor_->SetVisible(false);
     annotationsEditor_->SetReadOnly(true);
@@ -161,14 +173,11 @@ TZoomImage::TZoomImage(QWidget* parent) : QAbstractScrollArea(parent), image_(st
     annotationsEditor_->SetResolution(200);
     annotationsEditor_->OnMarkClick = [this](QObject* sender) { MarkClick(sender); };
     annotationsEditor_->OnMarkDblClick = [this](QObject* sender) { MarkDblClick(sender); };
-#endif
     ImageChanged = false;
 }
 
 TZoomImage::~TZoomImage() {
-#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
     delete annotationsEditor_;
-#endif
     annotationsEditor_ = nullptr;
     delete displayPanel_;
     displayPanel_ = nullptr;
@@ -188,20 +197,18 @@ void TZoomImage::SetImageHandle(HGLOBAL value) {
 void TZoomImage::SetPage(int32_t value) {
     image_->SetPage(value);
     BuildPageMarks();
-#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
     annotationsEditor_->SetResolution(image_->VertResolution());
     annotationsEditor_->SetZoom(zoom_);
-#endif
     ImageChanged = true;
     SetZoom(zoom_);
 }
 
-const TDisplayPanel::TMouseEvent& TZoomImage::OnImageMouseDown() const { return displayPanel_->OnMouseDown; }
-void TZoomImage::SetOnImageMouseDown(TDisplayPanel::TMouseEvent handler) { displayPanel_->OnMouseDown = std::move(handler); }
-const TDisplayPanel::TMouseEvent& TZoomImage::OnImageMouseUp() const { return displayPanel_->OnMouseUp; }
-void TZoomImage::SetOnImageMouseUp(TDisplayPanel::TMouseEvent handler) { displayPanel_->OnMouseUp = std::move(handler); }
-const TDisplayPanel::TMouseMoveEvent& TZoomImage::OnImageMouseMove() const { return displayPanel_->OnMouseMove; }
-void TZoomImage::SetOnImageMouseMove(TDisplayPanel::TMouseMoveEvent handler) {
+const TMouseEvent& TZoomImage::OnImageMouseDown() const { return displayPanel_->OnMouseDown; }
+void TZoomImage::SetOnImageMouseDown(TMouseEvent handler) { displayPanel_->OnMouseDown = std::move(handler); }
+const TMouseEvent& TZoomImage::OnImageMouseUp() const { return displayPanel_->OnMouseUp; }
+void TZoomImage::SetOnImageMouseUp(TMouseEvent handler) { displayPanel_->OnMouseUp = std::move(handler); }
+const TMouseMoveEvent& TZoomImage::OnImageMouseMove() const { return displayPanel_->OnMouseMove; }
+void TZoomImage::SetOnImageMouseMove(TMouseMoveEvent handler) {
     displayPanel_->OnMouseMove = std::move(handler);
 }
 
@@ -223,12 +230,10 @@ void TZoomImage::BuildPageMarks() {
         } catch (const std::exception&) {
         }
     }
-#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
     try {
         BuildMarks(*annotationsEditor_, annotations, zoom_, image_->HorzResolution());
     } catch (const std::exception&) {
     }
-#endif
 }
 
 void TZoomImage::SetZoomMode(TZoomMode value) {
@@ -332,10 +337,8 @@ void TZoomImage::SetZoom(double value) {
         changed = PlaceDisplay(width, height);
     RefreshDisplay(ImageChanged ? true : changed);
     ImageChanged = false;
-#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
     annotationsEditor_->SetZoom(value);
     annotationsEditor_->SetDisplayRect(TRect{0, 0, displayPanel_->width(), displayPanel_->height()});
-#endif
     if (OnScale) OnScale(this);
 }
 
@@ -428,9 +431,7 @@ bool TZoomImage::PlaceDisplay(int32_t Width, int32_t Height) {
 void TZoomImage::RefreshDisplay(bool Force) {
     if (PlaceDisplay(-1, -1) || Force) {
         displayPanel_->Repaint();
-#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
         annotationsEditor_->RepaintMarks();
-#endif
     }
     // Otherwise the pending regions are painted by the next turn of the event loop.
 }
@@ -465,11 +466,9 @@ void TZoomImage::scrollContentsBy(int, int) {
     if (!Positioning) PlaceDisplay(-1, -1);
 }
 
-void TZoomImage::MarkClick([[maybe_unused]] QObject* Sender) {
-#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
+void TZoomImage::MarkClick(QObject* Sender) {
     annotationsEditor_->DeselectAll();
     if (auto* mark = qobject_cast<TGenericMark*>(Sender)) mark->SetSelected(true);
-#endif
 }
 
 void TZoomImage::MarkDblClick(QObject* Sender) {
@@ -478,10 +477,10 @@ void TZoomImage::MarkDblClick(QObject* Sender) {
 }
 
 void TZoomImage::ShowMarkProperties() {
-#if defined(QIL_HAVE_ANNOTATIONS_EDITOR) && defined(QIL_HAVE_ANNOTATION_PROPERTIES)
+#ifdef QIL_HAVE_ANNOTATION_PROPERTIES
     for (int32_t i = annotationsEditor_->MarkCount() - 1; i >= 0; --i) {
         TGenericMark* mark = annotationsEditor_->Marks(i);
-        if (!mark->Selected) continue;
+        if (!mark->Selected()) continue;
         TDialogAnnotationProperties dialog(this);
         dialog.LoadFromMark(mark);
         if (dialog.exec() == QDialog::Accepted) dialog.StoreToMark(mark);

@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 
+#include "annotations/qt/graphic_control.h"
 #include "dib/dib.h"
 #include "platform/memory.h"
 #include "viewer/memory_image.h"
@@ -45,11 +46,6 @@ class TDisplayPanel : public QWidget {
     Q_OBJECT
 
 public:
-    // Sender, Button, Shift, X, Y (panel coordinates).
-    using TMouseEvent = std::function<void(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y)>;
-    // Sender, the buttons held, Shift, X, Y (panel coordinates).
-    using TMouseMoveEvent = std::function<void(QObject* Sender, Qt::MouseButtons Buttons, Qt::KeyboardModifiers Shift, int X, int Y)>;
-
     explicit TDisplayPanel(TZoomImage* viewer);
     ~TDisplayPanel() override;
 
@@ -58,6 +54,7 @@ public:
 
     std::unique_ptr<TDIB> GrayCache;  // the reduced gray rendering of a 1-bit image, or none
     bool Painting = false;
+    // Sender = the panel; positions in panel coordinates.
     TMouseEvent OnMouseDown;
     TMouseEvent OnMouseUp;
     TMouseMoveEvent OnMouseMove;
@@ -67,22 +64,29 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     // Paints the exposed rectangle: background, the image stretched to the whole panel, then
     // the viewer's OnPaint.
     void Paint(const QRect& exposed);
 
+    // What GrayCache was built for: the panel size, the zoom and the image block.
+    struct TGrayCacheKey {
+        QSize PanelSize;
+        double Zoom = 0;
+        HGLOBAL Block = 0;
+        bool operator==(const TGrayCacheKey&) const = default;
+    };
+
     TZoomImage* viewer_;
-    QSize grayCacheFor_;  // the panel size GrayCache was built for
+    TGrayCacheKey grayCacheKey_;
 };
 
 class TZoomImage : public QAbstractScrollArea {
     Q_OBJECT
 
 public:
-    using TNotifyEvent = std::function<void(QObject* Sender)>;
-
     explicit TZoomImage(QWidget* parent = nullptr);
     ~TZoomImage() override;
 
@@ -115,12 +119,12 @@ public:
     // Hands a block to the holder (which owns it from now on), then re-lays out and repaints.
     void SetImageHandle(HGLOBAL value);
 
-    const TDisplayPanel::TMouseEvent& OnImageMouseDown() const;
-    void SetOnImageMouseDown(TDisplayPanel::TMouseEvent handler);
-    const TDisplayPanel::TMouseEvent& OnImageMouseUp() const;
-    void SetOnImageMouseUp(TDisplayPanel::TMouseEvent handler);
-    const TDisplayPanel::TMouseMoveEvent& OnImageMouseMove() const;
-    void SetOnImageMouseMove(TDisplayPanel::TMouseMoveEvent handler);
+    const TMouseEvent& OnImageMouseDown() const;
+    void SetOnImageMouseDown(TMouseEvent handler);
+    const TMouseEvent& OnImageMouseUp() const;
+    void SetOnImageMouseUp(TMouseEvent handler);
+    const TMouseMoveEvent& OnImageMouseMove() const;
+    void SetOnImageMouseMove(TMouseMoveEvent handler);
 
     TNotifyEvent OnPaint;  // after every paint of the display panel, Sender = the viewer
     TNotifyEvent OnScale;  // after every zoom change, Sender = the viewer

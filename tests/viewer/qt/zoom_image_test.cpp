@@ -3,12 +3,27 @@
 #include <QImage>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <fstream>
 #include <functional>
 #include <set>
+#include <string>
 
+#include "annotations/annotation_writer.h"
+#include "annotations/qt/annotations_editor.h"
+#include "annotations/qt/marks.h"
 #include "dib/dib.h"
 #include "viewer/qt/zoom_image.h"
+#if __has_include("annotations/qt/annotation_properties_dialog.h")
+#include <QApplication>
+#include <QSpinBox>
+#include <QTimer>
+#include <vector>
+
+#include "annotations/qt/annotation_properties_dialog.h"
+#define QIL_HAVE_ANNOTATION_PROPERTIES 1
+#endif
 
 using namespace qil;
 
@@ -35,6 +50,30 @@ struct Viewer {
         QVERIFY(QTest::qWaitForWindowExposed(&view));
     }
 };
+
+// An 8 x 8 bilevel TIFF page (uncompressed, one strip) whose tag 32932 holds Annotations.
+std::string AnnotatedTiff(const QTemporaryDir& dir, const char* name, const testing::Bytes& annotations) {
+    using testing::TiffTag;
+    const testing::Bytes pixels(8, 0x0F);
+    const testing::TiffFile file = testing::BuildTiff(
+        false, {{TiffTag{256, 3, 1, 8, {}}, TiffTag{257, 3, 1, 8, {}}, TiffTag{258, 3, 1, 1, {}}, TiffTag{259, 3, 1, 1, {}},
+                 TiffTag{262, 3, 1, 0, {}}, TiffTag{273, 4, 1, 0, pixels}, TiffTag{278, 3, 1, 8, {}},
+                 TiffTag{279, 4, 1, 8, {}}, testing::AnnotationTag(annotations)}});
+    const std::string path = dir.filePath(QString::fromLatin1(name)).toStdString();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.bytes.data()),
+                                                static_cast<std::streamsize>(file.bytes.size()));
+    return path;
+}
+
+testing::MarkAttrs Rectangle(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    testing::MarkAttrs a;
+    a.markType = 5;
+    a.left = left;
+    a.top = top;
+    a.right = right;
+    a.bottom = bottom;
+    return a;
+}
 
 std::set<QRgb> Colors(const QImage& image) {
     std::set<QRgb> colors;
@@ -84,6 +123,34 @@ private slots:
         QCOMPARE(panel->geometry().left(), 3);
         QVERIFY(!v.view.horizontalScrollBar()->isVisible());
         QVERIFY(!v.view.verticalScrollBar()->isVisible());
+    }
+
+    void resizingReappliesTheZoomMode_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<double>("zoomAfter");
+        QTest::newRow("fit to page") << int(zmFitToPage) << static_cast<double>(1400.0L / 3508 * 100);
+        QTest::newRow("fit to original keeps the zoom") << int(zmFitToOriginal) << 25.0;
+        QTest::newRow("custom keeps the zoom") << int(zmCustom) << 25.0;
+    }
+    void resizingReappliesTheZoomMode() {
+        QFETCH(int, mode);
+        QFETCH(double, zoomAfter);
+        Viewer v(500, 700);
+        v.view.SetImageHandle(MakeBlock(2480, 3508, fmt1Bit, 300, 300));
+        v.view.SetZoom(25);
+        v.view.SetZoomMode(static_cast<TZoomMode>(mode));
+        v.view.SetZoom(25);
+        int scales = 0;
+        v.view.OnScale = [&](QObject*) { ++scales; };
+        v.view.resize(1000, 1400);
+        QCoreApplication::processEvents();
+        QCOMPARE(v.view.viewport()->size(), QSize(1000, 1400));
+        QCOMPARE(v.view.Zoom(), zoomAfter);
+        if (mode != zmCustom) QVERIFY(scales > 0);
+        // Whatever the mode, the panel is centred in the larger area.
+        const QRect panel = v.view.DisplayPanel()->geometry();
+        QCOMPARE(panel.left(), (1000 - panel.width()) / 2);
+        QVERIFY(!v.view.horizontalScrollBar()->isVisible());
     }
 
     void zoomAndThresholdAreClamped_data() {
@@ -137,7 +204,7 @@ private slots:
         v.view.SetZoom(50);
         QPoint got(-1, -1);
         Qt::MouseButton button = Qt::NoButton;
-        v.view.SetOnImageMouseDown([&](QObject* sender, Qt::MouseButton b, Qt::KeyboardModifiers, int x, int y) {
+        v.view.SetOnImageMouseDown([&](QObject* sender, Qt::MouseButton b, TShiftState, int x, int y) {
             QCOMPARE(sender, static_cast<QObject*>(v.view.DisplayPanel()));
             button = b;
             got = QPoint(x, y);
@@ -193,6 +260,24 @@ private slots:
         std::set<QRgb> expected;
         for (const QString& c : colors.split(' ')) expected.insert(c.toUInt(nullptr, 16));
         QCOMPARE(Colors(shown), expected);
+    }
+
+    void grayRenderingOfAnotherSizeIsStretchedAndKept() {
+        Viewer v(400, 300);
+        v.view.SetImageHandle(MakeBlock(800, 600, fmt1Bit, 300, 300));
+        v.view.SetZoom(19.8);  // a 158 x 118 panel; the rendering at 20 % is 160 x 120
+        TDisplayPanel* panel = v.view.DisplayPanel();
+        QCOMPARE(panel->size(), QSize(158, 118));
+        QCOMPARE(Colors(panel->grab().toImage()), (std::set<QRgb>{0xFFFFFF}));
+        const TDIB* cache = panel->GrayCache.get();
+        QVERIFY(cache);
+        QCOMPARE(cache->Width(), 160);
+        panel->grab();
+        QCOMPARE(panel->GrayCache.get(), cache);
+        v.view.SetZoom(19.9);  // another size: built again
+        panel->grab();
+        QVERIFY(panel->GrayCache);
+        QCOMPARE(panel->size(), QSize(159, 119));
     }
 
     void exposedRectanglePaintsAsTheWholePanel_data() {
@@ -254,6 +339,111 @@ private slots:
         v.view.SetImageHandle(MakeBlock(800, 600, fmt1Bit, 300, 300));
         QVERIFY(paints > 0);
         QCOMPARE(Colors(v.view.DisplayPanel()->grab().toImage()), (std::set<QRgb>{0xFFFFFF}));
+    }
+
+    void editorIsHiddenReadOnlyOnThePanel() {
+        TZoomImage view;
+        TAnnotationsEditor* editor = view.AnnotationsEditor();
+        QVERIFY(editor);
+        QVERIFY(!editor->Visible());
+        QVERIFY(editor->ReadOnly());
+        QCOMPARE(editor->Surface(), static_cast<QWidget*>(view.DisplayPanel()));
+        QCOMPARE(editor->ZoomFactor(), 100.0);
+        QCOMPARE(editor->Resolution(), 200);
+        QCOMPARE(editor->DisplayRect(), (TRect{0, 0, 100, 100}));
+    }
+
+    void loadedPageGetsItsMarksWhichFollowTheZoom() {
+        QTemporaryDir dir;
+        const std::string file = AnnotatedTiff(
+            dir, "marks.tif", testing::AnnoData().Mark(Rectangle(10, 20, 110, 220)).Mark(Rectangle(2, 4, 6, 8)).bytes);
+        Viewer v(300, 300);
+        v.view.LoadFromFile(file, zmCustom, 0);
+        QVERIFY(v.view.Image()->IsValid());
+        TAnnotationsEditor* editor = v.view.AnnotationsEditor();
+        QCOMPARE(editor->MarkCount(), 2);
+        QVERIFY(qobject_cast<TRectangleMark*>(editor->Marks(0)));
+        v.view.SetZoom(50);
+        QCOMPARE(editor->ZoomFactor(), 50.0);
+        QCOMPARE(editor->Marks(0)->geometry(), QRect(5, 10, 50, 100));
+        QCOMPARE(editor->DisplayRect(), (TRect{0, 0, 4, 4}));
+
+        // A click selects that mark alone.
+        v.view.MarkClick(editor->Marks(1));
+        QVERIFY(editor->Marks(1)->Selected());
+        v.view.MarkClick(editor->Marks(0));
+        QVERIFY(editor->Marks(0)->Selected());
+        QVERIFY(!editor->Marks(1)->Selected());
+    }
+
+    void marksThatCannotBeBuiltOrReadDoNotStopThePage_data() {
+        QTest::addColumn<QByteArray>("annotations");
+        QTest::addColumn<int>("marksLeft");
+        testing::AnnoData missingPicture;
+        missingPicture.Mark(Rectangle(1, 1, 5, 5)).Mark(2).ForMark("OiFilNam", testing::CStr("/nonexistent/picture.bmp"));
+        QTest::newRow("a referenced picture file is missing")
+            << QByteArray(reinterpret_cast<const char*>(missingPicture.bytes.data()), qsizetype(missingPicture.bytes.size()))
+            << -1;
+        QTest::newRow("annotation data cut short") << QByteArray("\x01\x02\x03", 3) << 0;
+    }
+    void marksThatCannotBeBuiltOrReadDoNotStopThePage() {
+        QFETCH(QByteArray, annotations);
+        QFETCH(int, marksLeft);
+        QTemporaryDir dir;
+        const std::string file =
+            AnnotatedTiff(dir, "broken.tif", testing::Bytes(annotations.begin(), annotations.end()));
+        Viewer v(300, 300);
+        v.view.LoadFromFile(file, zmFitToPage, 0);
+        QVERIFY(v.view.Image()->IsValid());
+        QCOMPARE(v.view.Image()->HorzSize(), 8);
+        QCOMPARE(v.view.Zoom(), 300.0 / 8 * 100);
+        if (marksLeft >= 0) QCOMPARE(v.view.AnnotationsEditor()->MarkCount(), marksLeft);
+        else QVERIFY(v.view.AnnotationsEditor()->MarkCount() >= 1);  // the rectangle built before
+    }
+
+    void propertiesOpenForEverySelectedMarkLastFirst() {
+#ifndef QIL_HAVE_ANNOTATION_PROPERTIES
+        QSKIP("no property dialog");
+#else
+        QTemporaryDir dir;
+        const std::string file = AnnotatedTiff(dir, "three.tif",
+                                               testing::AnnoData()
+                                                   .Mark(Rectangle(10, 10, 20, 20))
+                                                   .Mark(Rectangle(30, 30, 40, 40))
+                                                   .Mark(Rectangle(50, 50, 60, 60))
+                                                   .bytes);
+        Viewer v(300, 300);
+        v.view.LoadFromFile(file, zmCustom, 0);
+        TAnnotationsEditor* editor = v.view.AnnotationsEditor();
+        QCOMPARE(editor->MarkCount(), 3);
+        editor->Marks(0)->SetSelected(true);
+        editor->Marks(2)->SetSelected(true);
+        // Each dialog reports the left edge it shows; the first one gets Left 5 and OK, the
+        // second is cancelled after getting Left 7.
+        std::vector<int> shown;
+        std::function<void()> answer = [&] {
+            auto* dialog = qobject_cast<TDialogAnnotationProperties*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                QTimer::singleShot(1, answer);
+                return;
+            }
+            auto* left = dialog->findChild<QSpinBox*>(QStringLiteral("SpinEditLeft"));
+            shown.push_back(left->value());
+            left->setValue(shown.size() == 1 ? 5 : 7);
+            if (shown.size() == 1) {
+                dialog->accept();
+                QTimer::singleShot(1, answer);
+            } else {
+                dialog->reject();
+            }
+        };
+        QTimer::singleShot(1, answer);
+        v.view.ShowMarkProperties();
+        QCOMPARE(shown, (std::vector<int>{50, 10}));
+        QCOMPARE(editor->Marks(2)->ImageRect().Left, 5);
+        QCOMPARE(editor->Marks(0)->ImageRect().Left, 10);
+        QCOMPARE(editor->Marks(1)->ImageRect().Left, 30);
+#endif
     }
 };
 
