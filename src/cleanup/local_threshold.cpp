@@ -14,6 +14,7 @@
 #include <limits>
 #include <memory>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "dib/dib.h"
@@ -93,11 +94,54 @@ struct Divider {
 
 // ---- window mean ----
 
+// Sums[i] = Col[i] + ... + Col[i + k - 1] for i < count, by k shifted vector additions; and the
+// rounded means of an odd count n from such sums (below 2^23) by the multiply and shift of
+// meanRow. Built for AVX2 as well and chosen at load time by the processor (integer work: the
+// same values either way).
+[[gnu::target_clones("avx2", "default")]] void windowSums(const int32_t* __restrict col, int32_t count, int32_t k,
+                                                          uint32_t* __restrict sums) {
+    for (int32_t i = 0; i < count; ++i) sums[i] = static_cast<uint32_t>(col[i]);
+    for (int32_t j = 1; j < k; ++j) {
+        const int32_t* __restrict c = col + j;
+        for (int32_t i = 0; i < count; ++i) sums[i] += static_cast<uint32_t>(c[i]);
+    }
+}
+[[gnu::target_clones("avx2", "default")]] void oddMeans(const uint32_t* __restrict sums, int32_t count, uint32_t n,
+                                                        uint64_t m, int shift, uint8_t* __restrict out) {
+    for (int32_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>((uint64_t(2 * sums[i] + n) * m) >> shift);
+}
+
 // Round(S / N) for the window sums of one row: Sum[x] over the columns x - hw ... x + hw clipped
 // to the row, N = rowCount x the number of those columns.
 template <class Acc>
 void meanRow(const Acc* col, int32_t w, int32_t hw, int64_t rowCount, std::vector<uint32_t>& prefix, uint8_t* out) {
     const int64_t fullCount = rowCount * (2 * int64_t(hw) + 1);
+    if constexpr (std::is_same_v<Acc, int32_t>) {
+        // Narrow windows of an odd count with sums below 2^23: the interior sums by shifted
+        // additions (no serial prefix), the edges summed one by one.
+        const int32_t first = std::min(hw, w), last = w - 1 - hw;
+        if (255 * fullCount < (int64_t(1) << 23) && (fullCount & 1) && first <= last && 2 * hw + 1 <= 31) {
+            auto edge = [&](int32_t x) {
+                const int32_t lo = std::max(0, x - hw), hi = std::min(w - 1, x + hw);
+                int64_t sum = 0;
+                for (int32_t i = lo; i <= hi; ++i) sum += col[i];
+                out[x] = static_cast<uint8_t>(Divider(rowCount * (hi - lo + 1)).round(sum));
+            };
+            for (int32_t x = 0; x < first; ++x) edge(x);
+            const int32_t count = last - first + 1;
+            prefix.resize(size_t(count));
+            windowSums(col, count, 2 * hw + 1, prefix.data());  // prefix[i]: the window of x = i + hw
+            const uint32_t n = static_cast<uint32_t>(fullCount);
+            const uint64_t d = 2 * uint64_t(n);
+            int l = 0;
+            while ((uint64_t(1) << l) < d) ++l;
+            const int shift = 25 + l;
+            const uint64_t m = ((uint64_t(1) << shift) + d - 1) / d;
+            oddMeans(prefix.data(), count, n, m, shift, out + hw);
+            for (int32_t x = last + 1; x < w; ++x) edge(x);
+            return;
+        }
+    }
     if (255 * fullCount < (int64_t(1) << 23)) {
         // Every window sum is below 2^23: prefix sums modulo 2^32 give them exactly.
         prefix.resize(size_t(w) + 1);
@@ -191,10 +235,14 @@ void forEachMeanRow(const TDIB& d, int32_t areaW, int32_t areaH, Emit emit) {
     const int32_t w = d.Width(), h = d.Height();
     if (w <= 0 || h <= 0) return;
     const int32_t hw = meanHalf(areaW, w), hh = meanHalf(areaH, h);
+    // The rows are visited in storage order (bottom row first): the clipped windows are the
+    // same read from either end, so the means are too, and memory is read forward.
+    const std::vector<uint8_t*> rows(d.Rows.rbegin(), d.Rows.rend());
+    auto flipped = [&](int32_t y, const uint8_t* means, const uint8_t* source) { emit(h - 1 - y, means, source); };
     if (255 * std::min<int64_t>(h, 2 * int64_t(hh) + 1) <= std::numeric_limits<int32_t>::max())
-        meanRows<int32_t>(d.Rows, w, h, hw, hh, emit);
+        meanRows<int32_t>(rows, w, h, hw, hh, flipped);
     else
-        meanRows<int64_t>(d.Rows, w, h, hw, hh, emit);
+        meanRows<int64_t>(rows, w, h, hw, hh, flipped);
 }
 
 // ---- window minimum / maximum ----
@@ -317,9 +365,10 @@ public:
     // The last two columns of row y (every column when w < 3): the horizontal extreme at w - 3.
     uint8_t tail(int32_t y) const { return tails_[size_t(y)]; }
 
-    // Takes source row y; returns the vertical result (columns 0 ... w - 3) of the window
-    // starting at row y - kh + 1 when that window exists and vertical(), else the horizontal
-    // result of row y itself.
+    // Takes source row y (rows are pushed from the bottom of the page: y counts from the last
+    // row, whose tail is kept as tail(h - 1 - y)); returns the vertical result (columns
+    // 0 ... w - 3) of the window starting at pushed row y - kh + 1 when that window exists and
+    // vertical(), else the horizontal result of row y itself.
     const uint8_t* push(int32_t y, const uint8_t* src) {
         // Horizontal: windows starting at 0 ... w - kw are the columns hw ... w - 1 - hw; the
         // edge columns take the window moved inside.
@@ -327,7 +376,7 @@ public:
         slidingExtreme<IsMax>(src, w_, kw_, r + hw_, s1_, s2_);
         std::memset(r, r[hw_], size_t(hw_));
         std::memset(r + (w_ - hw_), r[w_ - 1 - hw_], size_t(hw_));
-        tails_[size_t(y)] = r[copyFrom_];
+        tails_[tails_.size() - 1 - size_t(y)] = r[copyFrom_];
         if (!vertical()) return r;
         const size_t n = size_t(nc_);
         const int32_t i = y % kh_;
@@ -368,8 +417,10 @@ private:
 };
 
 // Runs the streams over the rows of Source and calls Emit(y, results...) once for every row y,
-// in increasing order, after source row y has been pushed; the column results of Emit cover
+// from the last row up, after source row y has been pushed; the column results of Emit cover
 // columns 0 ... w - 3 (see ExtremeRows::tail for the rest). Emit may overwrite source row y.
+// The rows go in storage order (bottom first), so memory is read forward; the windows (moved
+// inside the page at both ends alike) give the same extremes read from either end.
 template <class Emit, class... Streams>
 void forEachExtremeRow(const TDIB& source, Emit emit, Streams&... streams) {
     const int32_t h = source.Height();
@@ -378,12 +429,12 @@ void forEachExtremeRow(const TDIB& source, Emit emit, Streams&... streams) {
     const int32_t kh = vertical ? first.kh() : 1, hh = vertical ? first.hh() : 0;
     const int32_t lastStart = h - kh;
     for (int32_t y = 0; y < h; ++y) {
-        auto outs = std::make_tuple(streams.push(y, source.Rows[y])...);
+        auto outs = std::make_tuple(streams.push(y, source.Rows[h - 1 - y])...);
         const int32_t s = y - kh + 1;
         if (s < 0 || s > lastStart) continue;
         const int32_t c = s + hh;
         const int32_t from = s == 0 ? 0 : c, to = s == lastStart ? h - 1 : c;
-        for (int32_t row = from; row <= to; ++row) std::apply([&](auto... o) { emit(row, o...); }, outs);
+        for (int32_t row = from; row <= to; ++row) std::apply([&](auto... o) { emit(h - 1 - row, o...); }, outs);
     }
 }
 

@@ -60,7 +60,7 @@ void TDIB::Threshold(uint8_t level, bool toBinary, uint8_t lowValue, uint8_t hig
     if (ImageFormat != fmt8Bit) throw Exception(kNeeds8);
     const int32_t h = Height();
     const size_t n = static_cast<size_t>(RowBytes);
-    for (int32_t y = 0; y < h; ++y) ThresholdRow(Rows[y], n, level, lowValue, highValue);
+    for (int32_t y = h - 1; y >= 0; --y) ThresholdRow(Rows[y], n, level, lowValue, highValue);  // storage order
     if (toBinary) ConvertToFormat(fmt1Bit);
 }
 

@@ -322,7 +322,7 @@ void TDIB::GetHistogramDirect(THistogram& histogram) {
             uint32_t* c3 = c2 + 256;
             const int64_t rowsPerFlush = std::max<int64_t>(1, (int64_t(1) << 31) / std::max(w, 1));
             for (int32_t y = 0; y < h; ++y) {
-                const uint8_t* p = Rows[y];
+                const uint8_t* p = Rows[h - 1 - y];  // in storage order, bottom row first
                 int32_t x = 0;
                 for (; x + 8 <= w; x += 8) {  // eight pixels per load
                     uint64_t v;

@@ -390,43 +390,52 @@ QString TFinestraPrincipale::AskSaveFileName(int32_t depth, TTiffCompression& co
     });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     QString fileName = dialog.selectedFiles().first();
-    QString suffix = QFileInfo(fileName).suffix().toLower();
-
-    // TIFF: the compression; JPEG: the quality.
-    if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff") || suffix == QLatin1String("jpg") ||
-        suffix == QLatin1String("jpeg")) {
-        bool isTiff = suffix.startsWith(QLatin1String("tif"));
-        QDialog options(this);
-        options.setWindowTitle(isTiff ? QStringLiteral("TIFF Options") : QStringLiteral("JPEG Options"));
-        auto* form = new QFormLayout(&options);
-        auto* combo = new QComboBox(&options);
-        auto* quality = new QSpinBox(&options);
-        std::vector<TCompressionChoice> choices = CompressionChoices(depth);
-        if (isTiff) {
-            for (const TCompressionChoice& c : choices) combo->addItem(QString::fromLatin1(c.Caption));
-            form->addRow(QStringLiteral("Compression"), combo);
-        } else {
-            quality->setRange(1, 100);
-            quality->setValue(jpegQuality);
-            form->addRow(QStringLiteral("Quality"), quality);
-        }
-        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &options);
-        connect(buttons, &QDialogButtonBox::accepted, &options, &QDialog::accept);
-        connect(buttons, &QDialogButtonBox::rejected, &options, &QDialog::reject);
-        form->addRow(buttons);
-        if (options.exec() != QDialog::Accepted) return {};
-        if (isTiff)
-            compression = choices[static_cast<size_t>(combo->currentIndex())].Compression;
-        else
-            jpegQuality = quality->value();
-    }
+    if (!AskSaveOptions(fileName, depth, compression, jpegQuality)) return {};
     return fileName;
+}
+
+bool TFinestraPrincipale::AskSaveOptions(const QString& fileName, int32_t depth, TTiffCompression& compression,
+                                         int32_t& jpegQuality) {
+    QString suffix = QFileInfo(fileName).suffix().toLower();
+    bool isTiff = suffix == QLatin1String("tif") || suffix == QLatin1String("tiff");
+    bool isJpeg = suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg");
+    if (!isTiff && !isJpeg) return true;
+    QDialog options(this);
+    options.setObjectName(QStringLiteral("SaveOptions"));
+    options.setWindowTitle(isTiff ? QStringLiteral("TIFF Options") : QStringLiteral("JPEG Options"));
+    auto* form = new QFormLayout(&options);
+    auto* combo = new QComboBox(&options);
+    combo->setObjectName(QStringLiteral("ComboBoxCompression"));
+    auto* quality = new QSpinBox(&options);
+    quality->setObjectName(QStringLiteral("SpinEditQuality"));
+    std::vector<TCompressionChoice> choices = CompressionChoices(depth);
+    if (isTiff) {
+        for (const TCompressionChoice& c : choices) combo->addItem(QString::fromLatin1(c.Caption));
+        form->addRow(QStringLiteral("Compression"), combo);
+        quality->hide();
+    } else {
+        quality->setRange(1, 100);
+        quality->setValue(jpegQuality);
+        form->addRow(QStringLiteral("Quality"), quality);
+        combo->hide();
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &options);
+    connect(buttons, &QDialogButtonBox::accepted, &options, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, &options, &QDialog::reject);
+    form->addRow(buttons);
+    if (options.exec() != QDialog::Accepted) return false;
+    if (isTiff)
+        compression = choices[static_cast<size_t>(std::max(0, combo->currentIndex()))].Compression;
+    else
+        jpegQuality = quality->value();
+    return true;
 }
 
 // ---- Window events ----
 
 void TFinestraPrincipale::closeEvent(QCloseEvent* event) {
     if (FBusy) {  // a command is running; the window closes once it is done
+        FCloseWhenIdle = true;
         event->ignore();
         return;
     }
@@ -519,6 +528,7 @@ void TFinestraPrincipale::SaveProcessedImageAs1Click() {
     } catch (const std::exception& e) {
         ShowError(QString::fromStdString(e.what()));
     }
+    CloseIfRequested();
 }
 
 void TFinestraPrincipale::SaveProcessedImage(const QString& fileName, TTiffCompression compression,
@@ -641,6 +651,13 @@ void TFinestraPrincipale::RunProcess(const std::function<TCommandResult(TDIB& or
     } catch (...) {
         ShowError(QStringLiteral("Unknown error"));
     }
+    CloseIfRequested();
+}
+
+void TFinestraPrincipale::CloseIfRequested() {
+    if (!FCloseWhenIdle) return;
+    FCloseWhenIdle = false;
+    close();
 }
 
 void TFinestraPrincipale::HandOver(TCommandResult& result) {

@@ -144,6 +144,10 @@ public:
 
     // Whether a command is running (its worker thread busy).
     bool Busy() const { return FBusy; }
+    // Runs Work on a worker thread while the window waits in a local event loop that excludes
+    // user input (it keeps painting); rethrows Work's exception here. A close request that
+    // comes meanwhile is carried out when the command that ran Work has finished.
+    void RunInBackground(const std::function<void()>& work);
 
     // ---- What the window asks and tells; tests override these ----
     virtual void ShowInformation(const QString& text);
@@ -152,6 +156,10 @@ public:
     virtual QString AskOpenFileName();
     // The file name to save to, its TIFF compression and JPEG quality; empty when cancelled.
     virtual QString AskSaveFileName(int32_t depth, TTiffCompression& compression, int32_t& jpegQuality);
+    // The options of the file type FileName names: the TIFF compression among those that suit
+    // Depth, or the JPEG quality, in a small modal dialog. False when cancelled; true at once
+    // for the other types.
+    bool AskSaveOptions(const QString& fileName, int32_t depth, TTiffCompression& compression, int32_t& jpegQuality);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -170,9 +178,8 @@ private:
     // error box with the right pane unchanged.
     void RunProcess(const std::function<TCommandResult(TDIB& original)>& command, bool messageBeforeHandOver = false);
     void HandOver(TCommandResult& result);
-    // Runs Work on a worker thread and waits in a local event loop without user input;
-    // rethrows Work's exception here.
-    void RunInBackground(const std::function<void()>& work);
+    // Carries out a close request that came while a command was running.
+    void CloseIfRequested();
     void UpdateStatus();
     void SetAnnotationsShown(bool shown);
     void ZoomBoth(double factor);
@@ -180,6 +187,7 @@ private:
     QLocale FLocale;
     bool FBusy = false;
     bool FClosing = false;
+    bool FCloseWhenIdle = false;
 };
 
 }  // namespace qil::app

@@ -59,7 +59,14 @@ void TDisplayPanel::Repaint() {
     repaint();
 }
 
-void TDisplayPanel::paintEvent(QPaintEvent* event) { Paint(event->rect()); }
+// No exception may leave an event handler: a paint that fails (a gray rendering that does
+// not fit in memory, say) leaves the background it had painted.
+void TDisplayPanel::paintEvent(QPaintEvent* event) {
+    try {
+        Paint(event->rect());
+    } catch (const std::exception&) {
+    }
+}
 
 // Paint
 // Background, then the image stretched over the whole panel, of which only the exposed

@@ -3,6 +3,11 @@
 #include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QSpinBox>
+#include <atomic>
 #include <QCheckBox>
 #include <QDialog>
 #include <QFile>
@@ -22,11 +27,13 @@
 #include <QWheelEvent>
 #include <QtTest>
 #include <functional>
+#include <thread>
 #include <memory>
 
 #include "app/commands.h"
 #include "app/qt/main_window.h"
 #include "dib/dib.h"
+#include "platform/exceptions.h"
 #include "viewer/qt/zoom_image.h"
 
 using namespace qil;
@@ -52,9 +59,10 @@ public:
         Questions << text;
         return ConfirmAnswer;
     }
+    bool RealOpenDialog = false;
     QString AskOpenFileName() override {
         ++OpenDialogs;
-        return NextOpenFile;
+        return RealOpenDialog ? TFinestraPrincipale::AskOpenFileName() : NextOpenFile;
     }
     QString AskSaveFileName(int32_t, TTiffCompression& compression, int32_t&) override {
         compression = SaveCompression;
@@ -654,6 +662,166 @@ private slots:
         QVERIFY(w->AnnotationsShown());
         w->ShowAnnotations1->trigger();
         QVERIFY(!w->AnnotationsShown());
+    }
+
+    // The boxes themselves: an information box with one OK button, the lines plainly broken.
+    void realMessageBoxes() {
+        TFinestraPrincipale w;
+        QString shownText;
+        QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
+        int buttons = 0;
+        auto read = [&](QDialog* d) {
+            auto* box = qobject_cast<QMessageBox*>(d);
+            QVERIFY(box);
+            shownText = box->text();
+            shownIcon = box->icon();
+            buttons = static_cast<int>(box->buttons().size());
+        };
+        {
+            TDialogAnswer answer(read);
+            w.About1->trigger();
+            QVERIFY(answer.Answered);
+        }
+        QCOMPARE(shownText, QString(AboutMessage()).replace(QStringLiteral("\n\r"), QStringLiteral("\n")));
+        QCOMPARE(shownIcon, QMessageBox::Information);
+        QCOMPARE(buttons, 1);
+        {
+            TDialogAnswer answer(read);
+            w.ShowError(QStringLiteral("This operation requires 1 bit per pixel bitmap !"));
+        }
+        QCOMPARE(shownText, QStringLiteral("This operation requires 1 bit per pixel bitmap !"));
+        QCOMPARE(shownIcon, QMessageBox::Critical);
+    }
+
+    void realOpenDialog() {
+        auto w = NewWindow();
+        w->RealOpenDialog = true;
+        QStringList filters;
+        TDialogAnswer answer([&](QDialog* d) {
+            auto* dialog = qobject_cast<QFileDialog*>(d);
+            QVERIFY(dialog);
+            filters = dialog->nameFilters();
+            QCOMPARE(dialog->selectedNameFilter(), filters.value(0));
+            dialog->selectFile(SamplePath("report-gray.tif"));
+        });
+        w->Open1->trigger();
+        QCOMPARE(answer.Caption, QStringLiteral("Open File"));
+        QCOMPARE(filters.join(QStringLiteral(";;")), QtFileFilter(QString::fromLatin1(kOpenDialogFilter)));
+        QVERIFY2(w->Errors.isEmpty(), qPrintable(w->Errors.join('\n')));
+        QCOMPARE(w->ImmagineOriginale->Image()->Depth(), 8);
+    }
+
+    void saveOptionsDialog() {
+        auto w = NewWindow();
+        TTiffCompression compression = tcAuto;
+        int32_t quality = 80;
+        {
+            QStringList items;
+            TDialogAnswer answer([&](QDialog* d) {
+                auto* combo = Control<QComboBox>(d, "ComboBoxCompression");
+                for (int i = 0; i < combo->count(); ++i) items << combo->itemText(i);
+                combo->setCurrentIndex(combo->findText(QStringLiteral("LZW")));
+            });
+            QVERIFY(w->AskSaveOptions(QStringLiteral("/tmp/a.TIF"), 1, compression, quality));
+            QCOMPARE(answer.Caption, QStringLiteral("TIFF Options"));
+            QCOMPARE(items.value(0), QStringLiteral("CCITT Group 4"));
+            QCOMPARE(compression, tcLzw);
+        }
+        {
+            TDialogAnswer answer([](QDialog* d) { Control<QSpinBox>(d, "SpinEditQuality")->setValue(95); });
+            QVERIFY(w->AskSaveOptions(QStringLiteral("/tmp/a.jpeg"), 24, compression, quality));
+            QCOMPARE(quality, 95);
+        }
+        {
+            TDialogAnswer answer({}, false);
+            QVERIFY(!w->AskSaveOptions(QStringLiteral("/tmp/a.tiff"), 8, compression, quality));
+        }
+        QVERIFY(w->AskSaveOptions(QStringLiteral("/tmp/a.png"), 8, compression, quality));  // no options
+    }
+
+    // Every compression offered for a depth writes a page that reads back the same (JPEG: the
+    // same size and depth).
+    void everyOfferedCompressionRoundTrips() {
+        QTemporaryDir dir;
+        for (uint8_t format : {fmt1Bit, fmt4Bit, fmt8Bit, fmt24Bit}) {
+            TDIB page;
+            page.CreateNew(67, 41, format, 300, 300);
+            if (format == fmt4Bit)  // the gray ramp a 4-bit gray file reads as
+                for (int32_t i = 0; i < 16; ++i) page.SetPaletteEntry(i, static_cast<uint32_t>(i) * 0x111111u);
+            for (int32_t y = 0; y < page.Height(); ++y)
+                for (int32_t x = 0; x < page.Width(); ++x)
+                    page.SetPixel(x, y, format == fmt24Bit ? (x * 3 + y * 5) * 0x010203 & 0xFFFFFF
+                                                           : (x + y) % (format == fmt1Bit ? 2 : 16));
+            for (const TCompressionChoice& c : CompressionChoices(page.BitCount())) {
+                std::string path = QFile::encodeName(dir.filePath(QStringLiteral("page.tif"))).toStdString();
+                page.SaveToTiffFile(path, false, c.Compression, 16);
+                TDIB back;
+                back.LoadFromFile(path, 0);
+                QCOMPARE(back.Width(), page.Width());
+                if (c.Compression == tcJpeg)
+                    QVERIFY2(back.BitCount() == page.BitCount(), c.Caption);
+                else
+                    QVERIFY2(SameImage(back, page), c.Caption);
+            }
+        }
+    }
+
+    // The window keeps handling events while the worker runs, and gets the worker's exception.
+    void backgroundWorkKeepsTheWindowAlive() {
+        auto w = NewWindow();
+        std::atomic<bool> released{false};
+        QTimer::singleShot(5, [&] {
+            QVERIFY(w->Busy());
+            released = true;
+        });
+        w->RunInBackground([&] {
+            while (!released) std::this_thread::yield();
+        });
+        QVERIFY(released);
+        QVERIFY(!w->Busy());
+        bool caught = false;
+        try {
+            w->RunInBackground([] { throw qil::Exception("DIB Duplicate error !"); });
+        } catch (const qil::Exception& e) {
+            caught = std::string(e.what()) == "DIB Duplicate error !";
+        }
+        QVERIFY(caught);
+        // A close request while busy is held back, and carried out when the command is done.
+        QVERIFY(w->OpenFile(SamplePath("letter-bilevel.tif")));
+        std::atomic<bool> closeAsked{false};
+        QTimer::singleShot(5, [&] {
+            w->close();
+            closeAsked = true;
+        });
+        w->RunInBackground([&] {
+            while (!closeAsked) std::this_thread::yield();
+        });
+        QVERIFY(w->isVisible());
+        QVERIFY(w->Informations.isEmpty());
+        {
+            TDialogAnswer answer;
+            w->Despeckle1->trigger();
+        }
+        QVERIFY(!w->isVisible());
+        QCOMPARE(w->Informations.size(), 2);  // the command's message, then the closing message
+        QCOMPARE(w->Informations[1], ClosingMessage());
+    }
+
+    // In 1:1 the replaced image gets a display of its own size at once.
+    void replaceResizesTheLeftDisplay() {
+        auto w = NewWindow();
+        QVERIFY(w->OpenFile(SamplePath("letter-bilevel.tif")));
+        w->FitTo11->trigger();
+        {
+            TDialogAnswer answer;
+            w->BlackBorderRemoval1->trigger();  // crops the letter's dark border
+        }
+        TMemoryImage& result = *w->ImmagineCopia->Image();
+        QVERIFY(result.HorzSize() < 1240);
+        w->ReplaceOriginalImage->trigger();
+        QCOMPARE(w->ImmagineOriginale->Zoom(), 100.0);
+        QCOMPARE(w->ImmagineOriginale->DisplayPanel()->width(), result.HorzSize());
+        QCOMPARE(w->ImmagineOriginale->DisplayPanel()->height(), result.GetVertSizeCorrected());
     }
 
     // A result of the same size and zoom as the one it replaces is still painted.

@@ -15,6 +15,15 @@
 #include "annotations/qt/marks.h"
 #include "dib/dib.h"
 #include "viewer/qt/zoom_image.h"
+#if __has_include("annotations/qt/annotation_properties_dialog.h")
+#include <QApplication>
+#include <QSpinBox>
+#include <QTimer>
+#include <vector>
+
+#include "annotations/qt/annotation_properties_dialog.h"
+#define QIL_HAVE_ANNOTATION_PROPERTIES 1
+#endif
 
 using namespace qil;
 
@@ -114,6 +123,34 @@ private slots:
         QCOMPARE(panel->geometry().left(), 3);
         QVERIFY(!v.view.horizontalScrollBar()->isVisible());
         QVERIFY(!v.view.verticalScrollBar()->isVisible());
+    }
+
+    void resizingReappliesTheZoomMode_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<double>("zoomAfter");
+        QTest::newRow("fit to page") << int(zmFitToPage) << static_cast<double>(1400.0L / 3508 * 100);
+        QTest::newRow("fit to original keeps the zoom") << int(zmFitToOriginal) << 25.0;
+        QTest::newRow("custom keeps the zoom") << int(zmCustom) << 25.0;
+    }
+    void resizingReappliesTheZoomMode() {
+        QFETCH(int, mode);
+        QFETCH(double, zoomAfter);
+        Viewer v(500, 700);
+        v.view.SetImageHandle(MakeBlock(2480, 3508, fmt1Bit, 300, 300));
+        v.view.SetZoom(25);
+        v.view.SetZoomMode(static_cast<TZoomMode>(mode));
+        v.view.SetZoom(25);
+        int scales = 0;
+        v.view.OnScale = [&](QObject*) { ++scales; };
+        v.view.resize(1000, 1400);
+        QCoreApplication::processEvents();
+        QCOMPARE(v.view.viewport()->size(), QSize(1000, 1400));
+        QCOMPARE(v.view.Zoom(), zoomAfter);
+        if (mode != zmCustom) QVERIFY(scales > 0);
+        // Whatever the mode, the panel is centred in the larger area.
+        const QRect panel = v.view.DisplayPanel()->geometry();
+        QCOMPARE(panel.left(), (1000 - panel.width()) / 2);
+        QVERIFY(!v.view.horizontalScrollBar()->isVisible());
     }
 
     void zoomAndThresholdAreClamped_data() {
@@ -362,6 +399,51 @@ private slots:
         QCOMPARE(v.view.Zoom(), 300.0 / 8 * 100);
         if (marksLeft >= 0) QCOMPARE(v.view.AnnotationsEditor()->MarkCount(), marksLeft);
         else QVERIFY(v.view.AnnotationsEditor()->MarkCount() >= 1);  // the rectangle built before
+    }
+
+    void propertiesOpenForEverySelectedMarkLastFirst() {
+#ifndef QIL_HAVE_ANNOTATION_PROPERTIES
+        QSKIP("no property dialog");
+#else
+        QTemporaryDir dir;
+        const std::string file = AnnotatedTiff(dir, "three.tif",
+                                               testing::AnnoData()
+                                                   .Mark(Rectangle(10, 10, 20, 20))
+                                                   .Mark(Rectangle(30, 30, 40, 40))
+                                                   .Mark(Rectangle(50, 50, 60, 60))
+                                                   .bytes);
+        Viewer v(300, 300);
+        v.view.LoadFromFile(file, zmCustom, 0);
+        TAnnotationsEditor* editor = v.view.AnnotationsEditor();
+        QCOMPARE(editor->MarkCount(), 3);
+        editor->Marks(0)->SetSelected(true);
+        editor->Marks(2)->SetSelected(true);
+        // Each dialog reports the left edge it shows; the first one gets Left 5 and OK, the
+        // second is cancelled after getting Left 7.
+        std::vector<int> shown;
+        std::function<void()> answer = [&] {
+            auto* dialog = qobject_cast<TDialogAnnotationProperties*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                QTimer::singleShot(1, answer);
+                return;
+            }
+            auto* left = dialog->findChild<QSpinBox*>(QStringLiteral("SpinEditLeft"));
+            shown.push_back(left->value());
+            left->setValue(shown.size() == 1 ? 5 : 7);
+            if (shown.size() == 1) {
+                dialog->accept();
+                QTimer::singleShot(1, answer);
+            } else {
+                dialog->reject();
+            }
+        };
+        QTimer::singleShot(1, answer);
+        v.view.ShowMarkProperties();
+        QCOMPARE(shown, (std::vector<int>{50, 10}));
+        QCOMPARE(editor->Marks(2)->ImageRect().Left, 5);
+        QCOMPARE(editor->Marks(0)->ImageRect().Left, 10);
+        QCOMPARE(editor->Marks(1)->ImageRect().Left, 30);
+#endif
     }
 };
 
