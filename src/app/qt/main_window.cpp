@@ -13,13 +13,11 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPointer>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
