@@ -228,6 +228,38 @@ private slots:
         QCOMPARE(note->Render()->TransparentColor, clWhite);
     }
 
+    void stickyNotesOnThePage() {
+        // At 50 % the note's bitmap is exactly its bounds, so its unfilled last column shows:
+        // white on a yellow note, the page (the key) on a gray one.
+        struct Row {
+            uint32_t color;
+            QRgb lastColumn;
+        };
+        const Row rows[] = {{clYellow, qRgb(255, 255, 255)}, {clGray, PageLeft}};
+        for (const Row& r : rows) {
+            Scene s(50);
+            TStickNoteMark* note = s.editor.AddStickNote();
+            note->SetText(QString());
+            note->SetColor(r.color);
+            note->SetImageRect(TRect{0, 0, 199, 99});  // bounds and bitmap 100 x 50, d = 2
+            QImage shot = s.grab();
+            QCOMPARE(At(shot, 50, 25), Rgb(r.color));
+            QCOMPARE(At(shot, 98, 25), Rgb(clBlack));
+            QCOMPARE(At(shot, 99, 25), r.lastColumn);
+            QCOMPARE(At(shot, 98, 1), PageLeft);  // the key above the shadow is not drawn
+            QCOMPARE(At(shot, 120, 25), PageLeft);
+        }
+        // Text is drawn on the body.
+        Scene s;
+        TStickNoteMark* note = s.editor.AddStickNote();
+        note->SetImageRect(TRect{0, 0, 199, 99});
+        QImage shot = s.grab();
+        int dark = 0;
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 150; ++x) dark += qGray(shot.pixel(x, y)) < 100;
+        QVERIFY(dark > 20);
+    }
+
     void hollowRectangleShowsThePageThroughItsKey() {
         Scene s;
         TRectangleMark* m = s.editor.AddRectangle();
