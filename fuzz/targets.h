@@ -33,7 +33,7 @@ enum class TOutcome {
 
 // Size limit of one image while fuzzing: large enough for every reader's paths, small
 // enough that the largest image a header can claim is decoded in well under a second.
-constexpr uint64_t kFuzzMaxImageBytes = uint64_t(32) << 20;
+constexpr uint64_t kFuzzMaxImageBytes = uint64_t(4) << 20;
 
 TOutcome Exercise(TTarget target, const uint8_t* data, size_t size);
 

@@ -8,7 +8,9 @@
 // others are single-threaded), which a shared, busy machine disturbs much less than wall
 // time; --wall measures wall time instead.
 //
-//   qil_compare [--rounds N] [--filter TEXT] [--wall] [--markdown] [--write-scan-pages DIR N]
+//   qil_compare [--rounds N] [--filter TEXT] [--wall] [--markdown]
+//   qil_compare --write-scan-pages DIR N   (the bilevel pages of the throughput run, G4 TIFF)
+//   qil_compare --write-gray-page FILE     (the gray scan, uncompressed TIFF)
 #include <leptonica/allheaders.h>
 
 #include <algorithm>
@@ -573,13 +575,17 @@ int main(int argc, char** argv) {
         else if (a == "--filter" && i + 1 < argc) filter = argv[++i];
         else if (a == "--wall") gClock = CLOCK_MONOTONIC;
         else if (a == "--markdown") markdown = true;
-        else if (a == "--write-scan-pages" && i + 2 < argc) {
+        else if (a == "--write-gray-page" && i + 1 < argc) {
+            GrayScanPage()->SaveToTiffFile(argv[i + 1], false, tcNone, 16);
+            return 0;
+        } else if (a == "--write-scan-pages" && i + 2 < argc) {
             const std::string dir = argv[i + 1];
             return WriteScanPages(dir, std::atoi(argv[i + 2]));
         } else {
             std::fprintf(stderr,
                          "usage: qil_compare [--rounds N] [--filter TEXT] [--wall] [--markdown]\n"
-                         "       qil_compare --write-scan-pages DIR N\n");
+                         "       qil_compare --write-scan-pages DIR N\n"
+                         "       qil_compare --write-gray-page FILE\n");
             return 2;
         }
     }

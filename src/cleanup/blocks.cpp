@@ -141,7 +141,7 @@ TDIB* TDIB::HalfSize() {
     const int32_t fullBytes = ow / 8;
     const int32_t tailBits = ow % 8;
     const uint8_t tailMask = static_cast<uint8_t>(0xFF00u >> tailBits);  // the valid bits of the last byte
-    for (int32_t y = 0; y < oh; ++y) {
+    for (int32_t y = oh - 1; y >= 0; --y) {  // storage order: bottom rows first
         const uint8_t* a = Rows[2 * y];
         const uint8_t* b = Rows[2 * y + 1];
         uint8_t* d = out->Rows[y];

@@ -25,8 +25,8 @@
 //  - An image without pixels answers 0.
 //
 // The estimator asks for many short segments (each s costs (s + 1) * Lines of them), so it
-// counts through a table of running bit counts per byte of each row: a segment then costs
-// two table reads and two masked-byte counts, all through lookup tables. For 8 and 24 bits the counted pixels are first
+// counts through a table of running bit counts per byte of each row, each entry carrying its
+// byte: a segment then costs two table reads and two lookups. For 8 and 24 bits the counted pixels are first
 // packed into such a bit row. The counts are exactly those of CountSetBits, CountAbove8
 // and CountAbove24.
 #include <algorithm>
@@ -51,52 +51,45 @@ constexpr long double kPi = std::numbers::pi_v<long double>;
 // extended precision.
 inline int64_t Gray24(const uint8_t* p) { return Trunc(0.3L * p[0] + 0.59L * p[1] + 0.11L * p[2]); }
 
-// Packed bit rows (W bits each, most significant bit first) with the running count of set
-// bits before each byte: Before[y * (Bytes + 1) + b] = set bits in bytes 0 .. b - 1. The
-// counts fit 16 bits for rows up to 65535 pixels, which keeps the table small.
+// Packed bit rows (W bits each, most significant bit first) turned into one table: entry
+// Q[y * (Bytes + 1) + b] holds, above its low 8 bits, the number of set bits in bytes
+// 0 .. b - 1 of row y, and in its low 8 bits byte b itself (0 for the entry after the last
+// byte). 32-bit entries serve rows up to 2^24 - 1 pixels.
 //
 // A span x0 .. x1 - 1 of row y holds Prefix(y, x1) - Prefix(y, x0) set bits, where
-// Prefix(y, x) = Before[x div 8] + the set bits among the top x mod 8 bits of byte x div 8.
-template <class TCount>
+// Prefix(y, x) = the count of entry x div 8 + the set bits among the top x mod 8 bits of its
+// byte: one table read and one lookup per end.
+template <class TEntry>
 class TBitRowCounter {
 public:
-    TBitRowCounter(int32_t w, int32_t h, std::vector<const uint8_t*> rows)
-        : W(w), Bytes((w + 7) / 8), Rows(std::move(rows)), Before(static_cast<size_t>(h) * (Bytes + 1)) {
+    TBitRowCounter(int32_t w, int32_t h, const std::vector<const uint8_t*>& rows)
+        : Bytes((w + 7) / 8), Q(static_cast<size_t>(h) * (Bytes + 1)) {
         for (int32_t b = 0; b < 8; ++b)
             for (int32_t v = 0; v < 256; ++v)
                 Top[b][v] = static_cast<uint8_t>(std::popcount(static_cast<unsigned>(v & (0xFF00u >> b) & 0xFF)));
-        for (int32_t v = 0; v < 256; ++v) ByteBits[v] = static_cast<uint8_t>(std::popcount(static_cast<unsigned>(v)));
-        for (int32_t y = 0; y < h; ++y) {
-            const uint8_t* row = Rows[y];
-            TCount* before = &Before[static_cast<size_t>(y) * (Bytes + 1)];
-            uint32_t total = 0;
-            before[0] = 0;
+        uint8_t byteBits[256];
+        for (int32_t v = 0; v < 256; ++v) byteBits[v] = static_cast<uint8_t>(std::popcount(static_cast<unsigned>(v)));
+        for (int32_t y = h - 1; y >= 0; --y) {  // storage order of 1-bit pages: bottom row first
+            const uint8_t* row = rows[static_cast<size_t>(y)];
+            TEntry* q = &Q[static_cast<size_t>(y) * (Bytes + 1)];
+            TEntry total = 0;
             for (int32_t b = 0; b < Bytes; ++b) {
-                total += ByteBits[row[b]];
-                before[b + 1] = static_cast<TCount>(total);
+                q[b] = static_cast<TEntry>((total << 8) | row[b]);
+                total += byteBits[row[b]];
             }
+            q[Bytes] = static_cast<TEntry>(total << 8);
         }
     }
 
-    // A column position as the table index and the byte and bit count within that byte; a
-    // position on a byte boundary reads no pixel byte (Bits 0 counts nothing), so the end of
-    // a row never reads past it.
-    struct Pos {
-        int32_t Index, Byte, Bits;
-    };
-    static Pos MakePos(int32_t x) { return (x & 7) ? Pos{x >> 3, x >> 3, x & 7} : Pos{x >> 3, 0, 0}; }
-
-    int32_t Prefix(const uint8_t* row, const TCount* before, const Pos& p) const {
-        return int32_t(before[p.Index]) + Top[p.Bits][row[p.Byte]];
+    int32_t Prefix(const TEntry* q, int32_t x) const {
+        const TEntry v = q[x >> 3];
+        return static_cast<int32_t>(v >> 8) + Top[x & 7][v & 0xFF];
     }
-    const TCount* BeforeRow(int32_t y) const { return &Before[static_cast<size_t>(y) * (Bytes + 1)]; }
+    const TEntry* Row(int32_t y) const { return &Q[static_cast<size_t>(y) * (Bytes + 1)]; }
 
-    int32_t W;
     int32_t Bytes;
-    std::vector<const uint8_t*> Rows;
-    std::vector<TCount> Before;
-    uint8_t Top[8][256];    // Top[b][v]: set bits among the top b bits of v
-    uint8_t ByteBits[256];  // set bits of v
+    std::vector<TEntry> Q;
+    uint8_t Top[8][256];  // Top[b][v]: set bits among the top b bits of v
 };
 
 // The search shared by the three formats over packed rows of counted (bright or set) pixels.
@@ -104,13 +97,13 @@ public:
 // For one slope s, line i sums segment k (fixed columns) of row i * Band + k over k = 0 .. s.
 // The sums are gathered row by row instead: row y adds its segments k = y mod Band,
 // y mod Band + Band, ... to the lines (y - k) div Band, so each row's counting table is read
-// while it is in cache. Integer sums do not depend on the order, so the profiles are those of
-// the segment-by-segment description.
-template <class TCount>
+// while it is in cache (from the bottom row up, the order in which 1-bit rows are stored).
+// Integer sums do not depend on the order, so the profiles are those of the segment-by-segment
+// description.
+template <class TEntry>
 double SearchSkewWith(int32_t w, int32_t h, int32_t yResolution, bool blackIsZero, int32_t step, double angle,
                       double accuracy, std::vector<const uint8_t*> rows) {
-    using Counter = TBitRowCounter<TCount>;
-    using Pos = typename Counter::Pos;
+    using Counter = TBitRowCounter<TEntry>;
     int64_t maxShift = Round(std::sin(static_cast<long double>(angle) * kPi / 180) * w);
     if (maxShift >= h) maxShift = h;
     if (maxShift <= 0) return 0.0;  // only s = 0 or nothing: the result is 0
@@ -129,11 +122,11 @@ double SearchSkewWith(int32_t w, int32_t h, int32_t yResolution, bool blackIsZer
     int64_t band = step > 0 ? step : Round(static_cast<long double>(yResolution) / 2.54L / 20);
     if (band < 2) band = 2;
 
-    const auto counter = std::make_unique<Counter>(w, h, std::move(rows));
+    const auto counter = std::make_unique<Counter>(w, h, rows);
     std::vector<int32_t> left(static_cast<size_t>(h)), right(static_cast<size_t>(h));
     std::vector<int64_t> leftSum(static_cast<size_t>(h)), rightSum(static_cast<size_t>(h));
     struct Segment {
-        Pos L0, L1, R0, R1;  // the left and right lines' spans
+        int32_t L0, L1, R0, R1;  // the left and right lines' spans: columns L0 .. L1 - 1, R0 .. R1 - 1
     };
     std::vector<Segment> segments;
     double best = 0.0;
@@ -146,22 +139,20 @@ double SearchSkewWith(int32_t w, int32_t h, int32_t yResolution, bool blackIsZer
         if (seg > 0)
             for (int64_t k = 0; k <= s; ++k) {
                 int32_t x = static_cast<int32_t>(k * seg);
-                segments.push_back(Segment{Counter::MakePos(x), Counter::MakePos(x + seg), Counter::MakePos(w - x - seg),
-                                           Counter::MakePos(w - x)});
+                segments.push_back(Segment{x, x + seg, w - x - seg, w - x});
             }
         std::fill_n(leftSum.begin(), lines, 0);
         std::fill_n(rightSum.begin(), lines, 0);
         const int64_t count = static_cast<int64_t>(segments.size());
         const int64_t lastRow = (lines - 1) * band + count - 1;  // rows touched: 0 .. lastRow
-        for (int64_t y = 0; y <= lastRow; ++y) {
-            const uint8_t* row = counter->Rows[static_cast<size_t>(y)];
-            const TCount* before = counter->BeforeRow(static_cast<int32_t>(y));
+        for (int64_t y = lastRow; y >= 0; --y) {  // bottom up, as the rows are stored
+            const TEntry* q = counter->Row(static_cast<int32_t>(y));
             // Segment k of line i lies in row i * band + k: k = y - i * band, 0 <= k < count.
             int64_t i = std::min<int64_t>(y / band, lines - 1);
             for (int64_t k = y - i * band; k < count && i >= 0; k += band, --i) {
                 const Segment& g = segments[static_cast<size_t>(k)];
-                leftSum[static_cast<size_t>(i)] += counter->Prefix(row, before, g.L1) - counter->Prefix(row, before, g.L0);
-                rightSum[static_cast<size_t>(i)] += counter->Prefix(row, before, g.R1) - counter->Prefix(row, before, g.R0);
+                leftSum[static_cast<size_t>(i)] += counter->Prefix(q, g.L1) - counter->Prefix(q, g.L0);
+                rightSum[static_cast<size_t>(i)] += counter->Prefix(q, g.R1) - counter->Prefix(q, g.R0);
             }
         }
         for (int64_t i = 0; i < lines; ++i) {
@@ -190,8 +181,8 @@ double SearchSkewWith(int32_t w, int32_t h, int32_t yResolution, bool blackIsZer
 
 double SearchSkew(int32_t w, int32_t h, int32_t yResolution, bool blackIsZero, int32_t step, double angle, double accuracy,
                   std::vector<const uint8_t*> rows) {
-    if (w <= 65535) return SearchSkewWith<uint16_t>(w, h, yResolution, blackIsZero, step, angle, accuracy, std::move(rows));
-    return SearchSkewWith<uint32_t>(w, h, yResolution, blackIsZero, step, angle, accuracy, std::move(rows));
+    if (w < (1 << 24)) return SearchSkewWith<uint32_t>(w, h, yResolution, blackIsZero, step, angle, accuracy, std::move(rows));
+    return SearchSkewWith<uint64_t>(w, h, yResolution, blackIsZero, step, angle, accuracy, std::move(rows));
 }
 
 bool NoSearch(const TDIB& d, double angle) { return std::fabs(angle) < 0.1 || d.Width() <= 0 || d.Height() <= 0; }

@@ -267,6 +267,53 @@ int32_t TDIB::StdDevThreshold(const THistogram& histogram, double k) {
     return truncToInt32(static_cast<long double>(mean) + static_cast<long double>(k) * sigma);
 }
 
+namespace {
+
+// The lowest and highest of N bytes, folded into Lo and Hi (vector loop; built for AVX2 as
+// well and chosen at load time).
+[[gnu::target_clones("avx2", "default")]] void RowMinMax(const uint8_t* __restrict p, size_t n, uint8_t& lo, uint8_t& hi) {
+    uint8_t l = lo, u = hi;
+    for (size_t i = 0; i < n; ++i) {
+        l = p[i] < l ? p[i] : l;
+        u = p[i] > u ? p[i] : u;
+    }
+    lo = l, hi = u;
+}
+
+// The output value and the four error shares of a pixel value (see FloydSteinbergDither).
+struct DitherShare {
+    int32_t E7, E3, E5, E1;
+    uint8_t Out;
+};
+
+// The error diffusion along one row. The pixel about to be visited and the three pixels below
+// that take its error are carried in registers: Cur = (x, y), Bl = (x - 1, y + 1),
+// Bc = (x, y + 1); (x + 1, y + 1) is untouched until x reaches it. Each addition is clamped on
+// its own, in the same order as pixel by pixel. The output value and the four shares depend on
+// the (clamped) value of the pixel alone, so they come from per-value tables, which keeps the
+// chain from one pixel to the next short.
+struct DitherChain {
+    uint8_t* Row;
+    uint8_t* Below;
+    int32_t Cur, Bl, Bc;
+    DitherChain(uint8_t* row, uint8_t* below) : Row(row), Below(below), Cur(row[1]), Bl(below[0]), Bc(below[1]) {}
+    void Step(const std::array<DitherShare, 256>& shares, int32_t x) {
+        const DitherShare& sh = shares[static_cast<size_t>(Cur)];
+        Row[x] = sh.Out;
+        Cur = clampByte(Row[x + 1] + sh.E7);
+        Below[x - 1] = clampByte(Bl + sh.E3);
+        Bl = clampByte(Bc + sh.E5);
+        Bc = clampByte(Below[x + 1] + sh.E1);
+    }
+    void Finish(int32_t w) {
+        Row[w - 1] = static_cast<uint8_t>(Cur);
+        Below[w - 2] = static_cast<uint8_t>(Bl);
+        Below[w - 1] = static_cast<uint8_t>(Bc);
+    }
+};
+
+}  // namespace
+
 // Floyd-Steinberg error diffusion with the error measured against the page's own gray range:
 // min and max are the lowest and highest occupied levels, mid = (min + max) shr 1. A pixel
 // above mid becomes HighValue with error v - max, otherwise LowValue with error v - min; the
@@ -277,59 +324,71 @@ int32_t TDIB::StdDevThreshold(const THistogram& histogram, double k) {
 // spreading. A one-pixel-wide page is thresholded pixel by pixel (each pixel once).
 void TDIB::FloydSteinbergDither(bool toBinary, uint8_t lowValue, uint8_t highValue) {
     if (ImageFormat != fmt8Bit) throw Exception(kNeeds8);
-    THistogram histogram;
-    GetHistogram(histogram);
-    int32_t minLevel = 0, maxLevel = 0;
-    for (int i = 0; i < 256; ++i)
-        if (histogram[i] != 0) {
-            minLevel = i;
-            break;
-        }
-    for (int i = 255; i >= 0; --i)
-        if (histogram[i] != 0) {
-            maxLevel = i;
-            break;
-        }
-    const int32_t mid = (minLevel + maxLevel) >> 1;
     const int32_t w = Width(), h = Height();
+    // The lowest and highest occupied bins of GetHistogram: with the gray table the lowest and
+    // highest pixel values, found directly.
+    int32_t minLevel = 0, maxLevel = 0;
+    if (IsGrayPalette()) {
+        uint8_t lo = 255, hi = 0;
+        for (int32_t y = h - 1; y >= 0; --y) RowMinMax(Rows[y], static_cast<size_t>(w), lo, hi);
+        if (w > 0 && h > 0) minLevel = lo, maxLevel = hi;
+    } else {
+        THistogram histogram;
+        GetHistogram(histogram);
+        for (int i = 0; i < 256; ++i)
+            if (histogram[i] != 0) {
+                minLevel = i;
+                break;
+            }
+        for (int i = 255; i >= 0; --i)
+            if (histogram[i] != 0) {
+                maxLevel = i;
+                break;
+            }
+    }
+    const int32_t mid = (minLevel + maxLevel) >> 1;
     auto edge = [&](uint8_t& v) { v = v > mid ? highValue : lowValue; };
     // For a pixel of value v: its output and the shares (e * 7) / 16, (e * 3) / 16,
     // (e * 5) / 16 and e / 16 of its error e = v - (maxLevel or minLevel), divided toward zero.
-    struct Share {
-        int32_t E7, E3, E5, E1;
-        uint8_t Out;
-    };
-    std::array<Share, 256> shares;
+    std::array<DitherShare, 256> shares;
     for (int32_t v = 0; v < 256; ++v) {
         const int32_t e = v - (v > mid ? maxLevel : minLevel);
-        shares[static_cast<size_t>(v)] = Share{(e * 7) / 16, (e * 3) / 16, (e * 5) / 16, e / 16, v > mid ? highValue : lowValue};
+        shares[static_cast<size_t>(v)] =
+            DitherShare{(e * 7) / 16, (e * 3) / 16, (e * 5) / 16, e / 16, v > mid ? highValue : lowValue};
     }
-    for (int32_t y = 0; y + 1 < h; ++y) {
-        uint8_t* row = Rows[y];
-        uint8_t* below = Rows[y + 1];
-        if (w >= 3) {
-            // The pixel about to be visited and the three pixels below that take its error are
-            // carried in registers: Cur = (x, y), Bl = (x - 1, y + 1), Bc = (x, y + 1); (x + 1, y + 1)
-            // is untouched until x reaches it. Each addition is clamped on its own, in the
-            // same order as pixel by pixel. The output value and the four error shares depend
-            // on the (clamped) value of the pixel alone, so they come from per-value tables,
-            // which keeps the chain from one pixel to the next short.
-            int32_t cur = row[1];
-            int32_t bl = below[0], bc = below[1];
-            for (int32_t x = 1; x + 1 < w; ++x) {
-                const Share& sh = shares[cur];
-                row[x] = sh.Out;
-                cur = clampByte(row[x + 1] + sh.E7);
-                below[x - 1] = clampByte(bl + sh.E3);
-                bl = clampByte(bc + sh.E5);
-                bc = clampByte(below[x + 1] + sh.E1);
+    auto finish = [&](DitherChain& c) {
+        c.Finish(w);
+        edge(c.Row[0]);
+        if (w > 1) edge(c.Row[w - 1]);
+    };
+    int32_t y = 0;
+    if (w >= 4) {
+        // Two rows at once, the lower one two pixels behind: each pixel still receives its
+        // shares in the order of the pixel-by-pixel walk (from the row above, left to right,
+        // before its left neighbour's), and the two chains of dependent steps interleave.
+        for (; y + 2 < h; y += 2) {
+            DitherChain a(Rows[y], Rows[y + 1]);
+            a.Step(shares, 1);
+            a.Step(shares, 2);
+            DitherChain b(Rows[y + 1], Rows[y + 2]);
+            for (int32_t x = 3; x + 1 < w; ++x) {
+                a.Step(shares, x);
+                b.Step(shares, x - 2);
             }
-            row[w - 1] = static_cast<uint8_t>(cur);
-            below[w - 2] = static_cast<uint8_t>(bl);
-            below[w - 1] = static_cast<uint8_t>(bc);
+            finish(a);
+            b.Step(shares, w - 3);
+            b.Step(shares, w - 2);
+            finish(b);
         }
-        if (w > 0) edge(row[0]);
-        if (w > 1) edge(row[w - 1]);
+    }
+    for (; y + 1 < h; ++y) {
+        if (w >= 3) {
+            DitherChain c(Rows[y], Rows[y + 1]);
+            for (int32_t x = 1; x + 1 < w; ++x) c.Step(shares, x);
+            c.Finish(w);
+        }
+        if (w > 0) edge(Rows[y][0]);
+        if (w > 1) edge(Rows[y][w - 1]);
     }
     if (h > 0) {
         uint8_t* row = Rows[h - 1];

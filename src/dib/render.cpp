@@ -140,12 +140,12 @@ TDIB* TDIB::ScaleToGray(int32_t levels, int32_t zoomPercent) {
         }();
         std::vector<uint16_t> pairCounts(static_cast<size_t>(pairs));
         std::vector<int32_t> counts(static_cast<size_t>(outW));
-        for (int32_t y = 0; y < outH; ++y) {
+        for (int32_t y = outH - 1; y >= 0; --y) {  // storage order: bottom rows first
             uint8_t* out = result->Rows[y];
             std::fill(counts.begin(), counts.end(), 0);
             std::fill(pairCounts.begin(), pairCounts.end(), uint16_t{0});
             int32_t ya = y0[static_cast<size_t>(y)], yb = y1[static_cast<size_t>(y)];
-            for (int32_t sy = std::max(ya, 0); sy <= yb; ++sy) {
+            for (int32_t sy = yb; sy >= std::max(ya, 0); --sy) {
                 const uint8_t* row = Rows[sy];
                 uint16_t* p = pairCounts.data();
                 for (int32_t j = 0; j < pairs; ++j) p[j] = static_cast<uint16_t>(p[j] + kNibbleCounts[row[j]]);

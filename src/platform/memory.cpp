@@ -197,6 +197,12 @@ void SetAllocationFailureCountdown(int64_t count) {
     t.failCountdown = count;
 }
 
+int64_t AllocationFailureCountdown() {
+    Table& t = table();
+    std::lock_guard<std::mutex> guard(t.mutex);
+    return t.failCountdown;
+}
+
 size_t GlobalBlockCount() {
     Table& t = table();
     std::lock_guard<std::mutex> guard(t.mutex);

@@ -66,6 +66,9 @@ size_t MaxBlockSize();
 // Test hook: after Count further successful allocations or reallocations, the next one fails
 // with ERROR_NOT_ENOUGH_MEMORY (and so on, one failure per arming). Negative disarms.
 void SetAllocationFailureCountdown(int64_t count);
+// The allocations still to succeed before the armed failure; -1 when none is armed (also
+// after the failure happened).
+int64_t AllocationFailureCountdown();
 
 // Number of live blocks (for leak checks in tests).
 size_t GlobalBlockCount();

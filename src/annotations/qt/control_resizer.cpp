@@ -1,6 +1,8 @@
 #include "annotations/qt/control_resizer.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
@@ -220,6 +222,14 @@ void TControlResizer::VisibleChanged() {
         ShowHandles();
     else
         HideHandles();
+}
+
+void TControlResizer::mouseDoubleClickEvent(QMouseEvent* event) {
+    QPointer<TControlResizer> self(this);
+    QPoint p = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) DblClick();
+    if (!self || !(QGuiApplication::mouseButtons() & event->button())) return;
+    MouseDown(event->button(), TShiftState{event->modifiers(), event->buttons(), true}, p.x(), p.y());
 }
 
 void TControlResizer::paintEvent(QPaintEvent*) {

@@ -103,6 +103,9 @@ protected:
 
     void VisibleChanged() override;
     void paintEvent(QPaintEvent* event) override;
+    // OnDblClick, then the body drag of the second press, unless the button was released in
+    // the meantime (a dialog that OnDblClick opened took the release).
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
     friend class TResizerHandle;

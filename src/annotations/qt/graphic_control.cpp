@@ -16,7 +16,6 @@ TShiftState ShiftOf(const QMouseEvent* event, bool isDouble = false) {
 
 TGraphicControl::TGraphicControl(QWidget* parent) : QWidget(parent) {
     // Painted over the parent's own picture: nothing is erased first.
-    setAttribute(Qt::WA_NoSystemBackground, false);
     setAutoFillBackground(false);
     setMouseTracking(true);
     QWidget::setVisible(parent != nullptr);

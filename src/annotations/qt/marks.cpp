@@ -12,7 +12,9 @@
 #include "annotations/qt/annotations_editor.h"
 #include "annotations/qt/control_resizer.h"
 #include "platform/exceptions.h"
+#include "dib/dib.h"
 #include "platform/numeric.h"
+#include "platform/raster.h"
 #include "platform/streams.h"
 
 namespace qil {
@@ -559,9 +561,32 @@ std::unique_ptr<TBitmap> TImageMark::Render() {
         b->FillRect(TRect{0, 0, W - 1, H - 1}, Color_);
         return b;
     }
+    if (b->Image.isNull() || W <= 1 || H <= 1) return b;
+    // A block in the engine's own layout is stretched by the engine, as a fresh device context
+    // does it: black on white for a bilevel picture, color on color otherwise. Any other
+    // picture (a top-down or compressed one, a longer header) goes through the bitmap reader
+    // and is stretched to the nearest pixel.
+    TDIB view;
+    view.OwnsHandle = false;
+    bool engine = true;
+    try {
+        view.SetHandle(DIB_);
+    } catch (const Exception&) {
+        engine = false;
+    }
+    if (engine) {
+        TRasterDevice device(W - 1, H - 1);
+        view.Draw(&device, 0, 0, W - 1, H - 1, view.BitCount() == 1 ? 1 : 0);
+        for (int y = 0; y < H - 1; ++y) {
+            const uint32_t* from = device.ScanLine(y);
+            QRgb* to = reinterpret_cast<QRgb*>(b->Image.scanLine(y));
+            for (int x = 0; x < W - 1; ++x) to[x] = from[x] | 0xFF000000;
+        }
+        return b;
+    }
     QImage picture;
     DIBToGraphic(DIB_, picture);
-    if (!picture.isNull() && !b->Image.isNull() && W > 1 && H > 1) {
+    if (!picture.isNull()) {
         QPainter p(&b->Image);
         p.drawImage(QRect(0, 0, W - 1, H - 1), picture);
     }

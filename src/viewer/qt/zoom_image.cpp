@@ -10,17 +10,12 @@
 #include <exception>
 
 #include "annotations/annotations.h"
+#include "annotations/qt/annotation_properties_dialog.h"
 #include "annotations/qt/annotations_editor.h"
 #include "dib/image_file.h"
 #include "platform/numeric.h"
 #include "platform/raster.h"
 #include "viewer/qt/surface_image.h"
-
-// The property dialog of a mark.
-#if __has_include("annotations/qt/annotation_properties_dialog.h")
-#include "annotations/qt/annotation_properties_dialog.h"
-#define QIL_HAVE_ANNOTATION_PROPERTIES 1
-#endif
 
 namespace qil {
 
@@ -477,7 +472,6 @@ void TZoomImage::MarkDblClick(QObject* Sender) {
 }
 
 void TZoomImage::ShowMarkProperties() {
-#ifdef QIL_HAVE_ANNOTATION_PROPERTIES
     for (int32_t i = annotationsEditor_->MarkCount() - 1; i >= 0; --i) {
         TGenericMark* mark = annotationsEditor_->Marks(i);
         if (!mark->Selected()) continue;
@@ -485,7 +479,6 @@ void TZoomImage::ShowMarkProperties() {
         dialog.LoadFromMark(mark);
         if (dialog.exec() == QDialog::Accepted) dialog.StoreToMark(mark);
     }
-#endif
 }
 
 }  // namespace qil

@@ -220,9 +220,12 @@ private slots:
         QWidget* top = s.handle(TControlResizer::hkTop);
         Press(top, QPoint(2, 2));
         QVERIFY(s.resizer->Resizing());
+        QVERIFY(s.resizing.empty());  // the first frame is drawn before the drag counts
         Move(top, QPoint(40, -8));
         auto f = s.resizer->Frame();
         QCOMPARE(QRect(f.Left, f.Top, f.Width, f.Height), QRect(100, 90, 200, 160));
+        QCOMPARE(s.resizing.back().oldBounds, (TRect{100, 100, 300, 250}));
+        QCOMPARE(s.resizing.back().newBounds, (TRect{105, 95, 190, 150}));
         Release(top, QPoint(-60, -8));
         QCOMPARE(s.resizer->geometry(), QRect(100, 90, 200, 160));
         QCOMPARE(s.target->geometry(), QRect(105, 95, 190, 150));
@@ -310,6 +313,22 @@ private slots:
         QCOMPARE(s.resizer->geometry(), QRect(100, 100, 200, 150));
         QVERIFY(s.resized.empty());  // not even the release
         QVERIFY(right->isVisible());
+    }
+
+    void mouseInputIsIgnoredWhileBusy() {
+        Scene s;
+        auto* other = new CountingWidget(&s.parent);
+        other->setGeometry(20, 20, 40, 40);
+        other->show();
+        // A press waiting in the queue arrives while SetTargetControl lets pending events run.
+        QPoint at(10, 10);
+        QCoreApplication::postEvent(s.resizer, new QMouseEvent(QEvent::MouseButtonPress, QPointF(at), QPointF(s.resizer->mapToGlobal(at)),
+                                                               Qt::LeftButton, Qt::LeftButton, Qt::NoModifier));
+        s.resizer->SetTargetControl(other);
+        QVERIFY(!s.resizer->Moving());
+        QVERIFY(!s.resizer->Busy());
+        QCOMPARE(s.resizer->geometry(), QRect(15, 15, 50, 50));
+        QVERIFY(s.handle(TControlResizer::hkTop)->isVisible());
     }
 
     void handlesPaintBoxColorAndHandlesDieWithTheResizer() {

@@ -66,6 +66,24 @@ HGLOBAL FourColorPicture() {
     return h;
 }
 
+// A top-down 2 x 2 picture block (negative height), which only the bitmap reader takes:
+// red, green on the top row; blue, white below.
+HGLOBAL TopDownPicture() {
+    BITMAPINFOHEADER h{};
+    h.biSize = 40;
+    h.biWidth = 2;
+    h.biHeight = -2;
+    h.biPlanes = 1;
+    h.biBitCount = 24;
+    const uint8_t rows[16] = {0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0, 0};  // blue, green, red
+    HGLOBAL block = GlobalAlloc(GHND, sizeof h + sizeof rows);
+    auto* p = static_cast<uint8_t*>(GlobalLock(block));
+    std::memcpy(p, &h, sizeof h);
+    std::memcpy(p + sizeof h, rows, sizeof rows);
+    GlobalUnlock(block);
+    return block;
+}
+
 std::string FailureOf(const std::function<void()>& f) {
     try {
         f();
@@ -210,6 +228,38 @@ private slots:
         QCOMPARE(note->Render()->TransparentColor, clWhite);
     }
 
+    void stickyNotesOnThePage() {
+        // At 50 % the note's bitmap is exactly its bounds, so its unfilled last column shows:
+        // white on a yellow note, the page (the key) on a gray one.
+        struct Row {
+            uint32_t color;
+            QRgb lastColumn;
+        };
+        const Row rows[] = {{clYellow, qRgb(255, 255, 255)}, {clGray, PageLeft}};
+        for (const Row& r : rows) {
+            Scene s(50);
+            TStickNoteMark* note = s.editor.AddStickNote();
+            note->SetText(QString());
+            note->SetColor(r.color);
+            note->SetImageRect(TRect{0, 0, 199, 99});  // bounds and bitmap 100 x 50, d = 2
+            QImage shot = s.grab();
+            QCOMPARE(At(shot, 50, 25), Rgb(r.color));
+            QCOMPARE(At(shot, 98, 25), Rgb(clBlack));
+            QCOMPARE(At(shot, 99, 25), r.lastColumn);
+            QCOMPARE(At(shot, 98, 1), PageLeft);  // the key above the shadow is not drawn
+            QCOMPARE(At(shot, 120, 25), PageLeft);
+        }
+        // Text is drawn on the body.
+        Scene s;
+        TStickNoteMark* note = s.editor.AddStickNote();
+        note->SetImageRect(TRect{0, 0, 199, 99});
+        QImage shot = s.grab();
+        int dark = 0;
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 150; ++x) dark += qGray(shot.pixel(x, y)) < 100;
+        QVERIFY(dark > 20);
+    }
+
     void hollowRectangleShowsThePageThroughItsKey() {
         Scene s;
         TRectangleMark* m = s.editor.AddRectangle();
@@ -315,11 +365,55 @@ private slots:
         QCOMPARE(At(shot, 135, 105), qRgb(0, 255, 0));
         QCOMPARE(At(shot, 105, 135), qRgb(0, 0, 255));
         QCOMPARE(At(shot, 135, 135), qRgb(255, 255, 255));
+        m->SetDIB(TopDownPicture());
+        shot = s.grab();
+        QCOMPARE(At(shot, 105, 105), qRgb(255, 0, 0));
+        QCOMPARE(At(shot, 135, 105), qRgb(0, 255, 0));
+        QCOMPARE(At(shot, 105, 135), qRgb(0, 0, 255));
+        QCOMPARE(At(shot, 135, 135), qRgb(255, 255, 255));
         size_t blocks = GlobalBlockCount();
         m->SetDIB(FourColorPicture());  // the previous block is released
         QCOMPARE(GlobalBlockCount(), blocks);
         s.editor.Clear();
         QCOMPARE(GlobalBlockCount(), blocks - 1);
+    }
+
+    void shrunkPicturesKeepBlackWhenBilevel() {
+        // Four columns into two: a bilevel picture ANDs each pair (black wins), a color
+        // picture takes the first pixel of each pair.
+        struct Row {
+            uint8_t format;
+            uint32_t first, second;  // the colors of the two left columns
+            QRgb shown;
+        };
+        const Row rows[] = {{fmt1Bit, 0xFFFFFF, 0x000000, qRgb(0, 0, 0)}, {fmt24Bit, 0x0000FF, 0xFF0000, qRgb(255, 0, 0)}};
+        for (const Row& r : rows) {
+            TDIB dib;
+            dib.CreateNew(4, 2, r.format, 96, 96);
+            if (r.format == fmt1Bit) {
+                dib.SetPaletteEntry(0, 0x000000);
+                dib.SetPaletteEntry(1, 0xFFFFFF);
+                for (int y = 0; y < 2; ++y)
+                    for (int x = 0; x < 4; ++x) dib.SetPixel(x, y, x == 1 ? 0 : 1);
+            } else {
+                for (int y = 0; y < 2; ++y) {
+                    dib.SetPixel(0, y, static_cast<int32_t>(r.first));  // raw: red in the low byte
+                    dib.SetPixel(1, y, static_cast<int32_t>(r.second));
+                    dib.SetPixel(2, y, 0xFFFFFF);
+                    dib.SetPixel(3, y, 0xFFFFFF);
+                }
+            }
+            dib.OwnsHandle = false;
+            HGLOBAL block = dib.GetHandle();
+            dib.Clear();
+            Scene s;
+            TImageMark* m = s.editor.AddImage();
+            m->SetImageRect(TRect{100, 100, 102, 101});  // bitmap 3 x 2, picture into 2 x 1
+            m->SetDIB(block);
+            QImage shot = s.grab();
+            QCOMPARE(At(shot, 100, 100), r.shown);
+            QCOMPARE(At(shot, 101, 100), qRgb(255, 255, 255));
+        }
     }
 
     void picturesThroughBitmapFiles() {
