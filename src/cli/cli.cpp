@@ -74,6 +74,7 @@ const char kToolHelp[] =
     "  --quality N          JPEG quality 1 ... 100 (default 80); 1 and 4-bit results are\n"
     "                       written as 8-bit gray\n"
     "  -j N                 files processed in parallel (default: the number of cores)\n"
+    "  --max-image-mb N     refuse images that need more than N MiB of memory (default 2048)\n"
     "\n"
     "The output format follows OUTPUT's extension (.tif .tiff .bmp .jpg .jpeg .png, any case).\n"
     "Results are written under a temporary name and renamed, so a failed run never leaves a\n"
@@ -219,6 +220,7 @@ struct TOptions {
     TTiffCompression Compression = tcAuto;
     int32_t Quality = 80;
     int32_t Jobs = 0;
+    int32_t MaxImageMb = 0;  // 0: the library's default limit
     std::vector<TStep> Steps;
 };
 
@@ -257,6 +259,8 @@ bool ParseCommon(const std::vector<std::string>& args, size_t& i, TOptions& o) {
         o.Quality = ParseIntIn(a, Value(args, i), {1, 100});
     } else if (a == "-j" || a == "--jobs") {
         o.Jobs = ParseIntIn(a, Value(args, i), {1, 1024});
+    } else if (a == "--max-image-mb") {
+        o.MaxImageMb = ParseIntIn(a, Value(args, i), {1, 1 << 20});
     } else {
         return false;
     }
@@ -756,6 +760,12 @@ int Run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         } else {
             o.Steps.push_back(ParseStep(cmd, rest, 0, rest.size(), &o));
         }
+        // The size limit of one image holds for this invocation only.
+        struct TLimit {
+            uint64_t Saved = MaxImageBytes();
+            ~TLimit() { SetMaxImageBytes(Saved); }
+        } limit;
+        if (o.MaxImageMb > 0) SetMaxImageBytes(uint64_t(o.MaxImageMb) << 20);
         return RunProcessing(o, out, err, errIsTerminal);
     } catch (const TUsageError& e) {
         err << "qil: " << e.Message << "\nTry 'qil --help' for more information.\n";

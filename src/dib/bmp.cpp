@@ -83,11 +83,14 @@ void LoadBitmap(TDIB& image, TStream& stream) {
         throw Exception(Format("Invalid bitmap: pixel offset %lld lies inside the header or the color table",
                                static_cast<long long>(pixelOffset)));
 
+    // The rows a header can claim may need more bytes than 64 bits count.
     const int64_t stride = ((int64_t(width) * bits + 31) / 32) * 4;
-    const int64_t needed = pixelOffset + int64_t(height) * stride;
-    if (needed > fileSize)
-        throw Exception(Format("Invalid bitmap: %d x %d pixels at %d bits need %lld bytes, the file holds %lld", width,
-                               height, bits, static_cast<long long>(needed), static_cast<long long>(fileSize)));
+    using Wide = unsigned __int128;
+    const Wide needed = Wide(pixelOffset) + Wide(height) * Wide(stride);
+    if (needed > Wide(std::max<int64_t>(fileSize, 0)))
+        throw Exception(Format("Invalid bitmap: %d x %d pixels at %d bits need %llu bytes, the file holds %lld", width,
+                               height, bits, static_cast<unsigned long long>(std::min(needed, Wide(UINT64_MAX))),
+                               static_cast<long long>(fileSize)));
 
     image.CreateNew(width, height, format, 0, 0);
     image.Header->biXPelsPerMeter = info.biXPelsPerMeter;

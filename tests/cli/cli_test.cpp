@@ -121,6 +121,24 @@ TEST_F(CliTest, OneInputPrintsTheMessageAloneAndWritesTheResult) {
     EXPECT_EQ(files, 5);
 }
 
+TEST_F(CliTest, MaxImageMbRefusesLargerImagesForThisRunOnly) {
+    const uint64_t before = MaxImageBytes();
+    std::string big = P("big.tif");
+    TDIB d;
+    d.CreateNew(1200, 1000, fmt8Bit, 300, 300);
+    d.SaveToTiffFile(big, false, tcLzw, 16);
+    TOutcome limited = Tool({"threshold", "--max-image-mb", "1", big, "-o", P("o.tif")});
+    EXPECT_EQ(limited.Status, 1);
+    EXPECT_NE(limited.Err.find("Image too large: 1200 x 1000 pixels at 8 bits per pixel need 1201064 bytes, "
+                               "more than the limit of 1048576 bytes"),
+              std::string::npos)
+        << limited.Err;
+    EXPECT_FALSE(fs::exists(P("o.tif")));
+    EXPECT_EQ(MaxImageBytes(), before);
+    EXPECT_EQ(Tool({"threshold", "--max-image-mb", "2", big, "-o", P("o.tif")}).Status, 0);
+    EXPECT_EQ(Tool({"threshold", "--max-image-mb", "0", big, "-o", P("o.tif")}).Status, 2);
+}
+
 TEST_F(CliTest, EstimateOnlyWritesNothing) {
     std::string in = MakePage("in.tif", fmt8Bit);
     TOutcome r = Tool({"deskew", "--estimate-only", in, "-o", P("never.tif")});

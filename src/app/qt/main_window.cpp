@@ -13,16 +13,16 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPointer>
+#include <QPainter>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <qdrawutil.h>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -113,6 +113,26 @@ QString PaneStatus(const char* name, TZoomImage* pane) {
     text += QStringLiteral(", ") + QString::number(pane->Zoom(), 'f', 1) + QStringLiteral(" %");
     return text;
 }
+
+// A splitter whose handle is drawn as a raised (beveled) bar.
+class TBeveledHandle : public QSplitterHandle {
+public:
+    using QSplitterHandle::QSplitterHandle;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        qDrawShadePanel(&painter, rect(), palette(), false, 1, &palette().brush(QPalette::Button));
+    }
+};
+
+class TBeveledSplitter : public QSplitter {
+public:
+    using QSplitter::QSplitter;
+
+protected:
+    QSplitterHandle* createHandle() override { return new TBeveledHandle(orientation(), this); }
+};
 
 std::string LocalPath(const QString& fileName) { return QFile::encodeName(fileName).toStdString(); }
 
@@ -266,7 +286,7 @@ void TFinestraPrincipale::CreateMenus() {
 }
 
 void TFinestraPrincipale::CreatePanes() {
-    Splitter = new QSplitter(Qt::Horizontal, this);
+    Splitter = new TBeveledSplitter(Qt::Horizontal, this);
     Splitter->setObjectName(QStringLiteral("Splitter"));
     Splitter->setHandleWidth(5);
     Splitter->setChildrenCollapsible(false);
