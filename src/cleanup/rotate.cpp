@@ -147,41 +147,58 @@ struct ColumnRun {
     int64_t Shift;
 };
 
-// The column pass of a 1-bit page (RowBytes >= 8). Each run's columns are covered by a few
-// eight-byte words of a row, with a mask of the run's bits in memory order (the words are kept
-// inside the row, so the last one may start before the run). Row k takes each run's bits from
-// row k - Shift (positive) or k + Shift, or the fill, in the order of the per-pixel moves.
+// The column pass of a 1-bit page (RowBytes >= 8). A row is rebuilt eight bytes at a time:
+// each chunk (at byte 0, 8, 16 ..., and one ending at the row's last byte when RowBytes is not
+// a multiple of 8) takes the bits of each run it meets from that run's source row, under a
+// mask in memory order, and keeps its other bits (columns that do not move, padding). Row k
+// takes run r's bits from row k - Shift (positive) or k + Shift, or the fill, in the order of
+// the per-pixel moves; a chunk that overlaps the one before it recomputes the same bits.
 void ShearColumns1(const std::vector<uint8_t*>& rows, int32_t rowBytes, int32_t h, const std::vector<ColumnRun>& runs,
                    bool positive, uint8_t fillByte) {
-    struct Word {
-        int32_t Offset;
+    struct Piece {
+        int64_t Shift;
         uint64_t Mask;  // in memory order
-        size_t Run;
     };
-    std::vector<Word> words;
-    for (size_t r = 0; r < runs.size(); ++r) {
-        const int32_t a = runs[r].First, b = runs[r].End;  // pixels a .. b - 1
-        for (int32_t x = a; x < b;) {
-            const int32_t offset = std::min(x >> 3, rowBytes - 8);
-            const int32_t lo = x - 8 * offset;                       // first bit within the word
-            const int32_t hi = std::min(b - 8 * offset, 64);         // one past the last
-            uint64_t m = (hi == 64 ? ~0ull : ~(~0ull >> hi)) & (~0ull >> lo);  // bit 63 = pixel 8 * offset
-            words.push_back(Word{offset, __builtin_bswap64(m), r});
-            x = 8 * offset + hi;
+    struct Chunk {
+        int32_t Offset;
+        uint64_t Keep;  // in memory order
+        size_t First, Count;
+    };
+    std::vector<Piece> pieces;
+    std::vector<Chunk> chunks;
+    std::vector<int32_t> offsets;
+    for (int32_t o = 0; o + 8 <= rowBytes; o += 8) offsets.push_back(o);
+    if (rowBytes % 8) offsets.push_back(rowBytes - 8);
+    for (int32_t offset : offsets) {
+        const int64_t x0 = 8 * int64_t(offset), x1 = x0 + 64;  // the chunk's pixels x0 .. x1 - 1
+        Chunk c{offset, ~0ull, pieces.size(), 0};
+        for (const ColumnRun& run : runs) {
+            const int64_t a = std::max<int64_t>(run.First, x0), b = std::min<int64_t>(run.End, x1);
+            if (a >= b) continue;
+            const int64_t lo = a - x0, hi = b - x0;  // bits lo .. hi - 1, bit 63 = pixel x0
+            const uint64_t m = (hi == 64 ? ~0ull : ~(~0ull >> hi)) & (~0ull >> lo);
+            pieces.push_back(Piece{run.Shift, __builtin_bswap64(m)});
+            c.Keep &= ~__builtin_bswap64(m);
+            ++c.Count;
         }
+        if (c.Count) chunks.push_back(c);
     }
     uint64_t fill;
     std::memset(&fill, fillByte, 8);
     auto moveRow = [&](int32_t k) {
         uint8_t* dst = rows[static_cast<size_t>(k)];
-        for (const Word& wd : words) {
-            const int64_t shift = runs[wd.Run].Shift;
-            const int64_t src = positive ? k - shift : k + shift;
-            uint64_t s = fill, d;
-            if (src >= 0 && src < h) std::memcpy(&s, rows[static_cast<size_t>(src)] + wd.Offset, 8);
-            std::memcpy(&d, dst + wd.Offset, 8);
-            d = (d & ~wd.Mask) | (s & wd.Mask);
-            std::memcpy(dst + wd.Offset, &d, 8);
+        for (const Chunk& c : chunks) {
+            uint64_t d;
+            std::memcpy(&d, dst + c.Offset, 8);
+            d &= c.Keep;
+            for (size_t i = c.First; i < c.First + c.Count; ++i) {
+                const Piece& p = pieces[i];
+                const int64_t src = positive ? k - p.Shift : k + p.Shift;
+                uint64_t s = fill;
+                if (src >= 0 && src < h) std::memcpy(&s, rows[static_cast<size_t>(src)] + c.Offset, 8);
+                d |= s & p.Mask;
+            }
+            std::memcpy(dst + c.Offset, &d, 8);
         }
     };
     if (positive)

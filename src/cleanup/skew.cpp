@@ -95,11 +95,12 @@ public:
 // The search shared by the three formats over packed rows of counted (bright or set) pixels.
 //
 // For one slope s, line i sums segment k (fixed columns) of row i * Band + k over k = 0 .. s.
-// The sums are gathered row by row instead: row y adds its segments k = y mod Band,
-// y mod Band + Band, ... to the lines (y - k) div Band, so each row's counting table is read
-// while it is in cache (from the bottom row up, the order in which 1-bit rows are stored).
-// Integer sums do not depend on the order, so the profiles are those of the segment-by-segment
-// description.
+// The sums are gathered row by row instead, for many slopes at once: row y adds its segments
+// k = y mod Band, y mod Band + Band, ... to the lines (y - k) div Band of each slope, so each
+// row's counting table is read once while it is in cache (from the bottom row up, the order in
+// which 1-bit rows are stored). Integer sums do not depend on the order, so the profiles are
+// those of the segment-by-segment description, and the scores are compared in the order of
+// the search.
 template <class TEntry>
 double SearchSkewWith(int32_t w, int32_t h, int32_t yResolution, bool blackIsZero, int32_t step, double angle,
                       double accuracy, std::vector<const uint8_t*> rows) {
@@ -123,56 +124,94 @@ double SearchSkewWith(int32_t w, int32_t h, int32_t yResolution, bool blackIsZer
     if (band < 2) band = 2;
 
     const auto counter = std::make_unique<Counter>(w, h, rows);
-    std::vector<int32_t> left(static_cast<size_t>(h)), right(static_cast<size_t>(h));
-    std::vector<int64_t> leftSum(static_cast<size_t>(h)), rightSum(static_cast<size_t>(h));
+
+    // The candidate slopes, in the order of the search, with their line counts.
+    struct Candidate {
+        int64_t S, Lines, Count, LastRow;  // Count segments per line; rows 0 .. LastRow are read
+        size_t FirstSegment, FirstSum;
+        int64_t ScoreL, ScoreR;
+    };
+    std::vector<Candidate> candidates;
+    for (int64_t s = 0; s <= maxShift; s += shiftStep) {
+        const int64_t lines = (h - s) / band;
+        if (lines <= 0) continue;
+        const int64_t count = w / (s + 1) > 0 ? s + 1 : 0;
+        candidates.push_back(Candidate{s, lines, count, (lines - 1) * band + count - 1, 0, 0, 0, 0});
+    }
+    // Candidates are searched in groups whose segments and sums fit the second-level cache, so
+    // each group reads every row's counting table once while it is in cache. Within a group a
+    // row adds its segments to the lines of every candidate.
     struct Segment {
         int32_t L0, L1, R0, R1;  // the left and right lines' spans: columns L0 .. L1 - 1, R0 .. R1 - 1
     };
+    constexpr size_t kGroupBytes = 512 * 1024;
     std::vector<Segment> segments;
-    double best = 0.0;
-    int64_t bestShift = 0;
-    for (int64_t s = 0; s <= maxShift; s += shiftStep) {
-        int32_t seg = static_cast<int32_t>(w / (s + 1));
-        int64_t lines = (h - s) / band;
-        if (lines <= 0) continue;
+    std::vector<int32_t> leftSum, rightSum;
+    std::vector<int32_t> left(static_cast<size_t>(h)), right(static_cast<size_t>(h));
+    for (size_t g0 = 0; g0 < candidates.size();) {
+        size_t g1 = g0, bytes = 0;
         segments.clear();
-        if (seg > 0)
-            for (int64_t k = 0; k <= s; ++k) {
-                int32_t x = static_cast<int32_t>(k * seg);
+        leftSum.clear();
+        int64_t lastRow = -1;
+        do {
+            Candidate& c = candidates[g1];
+            const int32_t seg = static_cast<int32_t>(w / (c.S + 1));
+            c.FirstSegment = segments.size();
+            for (int64_t k = 0; k < c.Count; ++k) {
+                const int32_t x = static_cast<int32_t>(k * seg);
                 segments.push_back(Segment{x, x + seg, w - x - seg, w - x});
             }
-        std::fill_n(leftSum.begin(), lines, 0);
-        std::fill_n(rightSum.begin(), lines, 0);
-        const int64_t count = static_cast<int64_t>(segments.size());
-        const int64_t lastRow = (lines - 1) * band + count - 1;  // rows touched: 0 .. lastRow
+            c.FirstSum = leftSum.size();
+            leftSum.resize(leftSum.size() + static_cast<size_t>(c.Lines), 0);
+            lastRow = std::max(lastRow, c.LastRow);
+            bytes += static_cast<size_t>(c.Count) * sizeof(Segment) + static_cast<size_t>(c.Lines) * 2 * sizeof(int32_t);
+            ++g1;
+        } while (g1 < candidates.size() && bytes < kGroupBytes);
+        rightSum.assign(leftSum.size(), 0);
         for (int64_t y = lastRow; y >= 0; --y) {  // bottom up, as the rows are stored
             const TEntry* q = counter->Row(static_cast<int32_t>(y));
-            // Segment k of line i lies in row i * band + k: k = y - i * band, 0 <= k < count.
-            int64_t i = std::min<int64_t>(y / band, lines - 1);
-            for (int64_t k = y - i * band; k < count && i >= 0; k += band, --i) {
-                const Segment& g = segments[static_cast<size_t>(k)];
-                leftSum[static_cast<size_t>(i)] += counter->Prefix(q, g.L1) - counter->Prefix(q, g.L0);
-                rightSum[static_cast<size_t>(i)] += counter->Prefix(q, g.R1) - counter->Prefix(q, g.R0);
+            const int64_t yBand = y / band;
+            for (size_t ci = g0; ci < g1; ++ci) {
+                const Candidate& c = candidates[ci];
+                if (y > c.LastRow) continue;
+                // Segment k of line i lies in row i * band + k: k = y - i * band, 0 <= k < Count.
+                int64_t i = std::min<int64_t>(yBand, c.Lines - 1);
+                const Segment* segs = segments.data() + c.FirstSegment;
+                int32_t* ls = leftSum.data() + c.FirstSum;
+                int32_t* rs = rightSum.data() + c.FirstSum;
+                for (int64_t k = y - i * band; k < c.Count && i >= 0; k += band, --i) {
+                    const Segment& sg = segs[k];
+                    ls[i] += counter->Prefix(q, sg.L1) - counter->Prefix(q, sg.L0);
+                    rs[i] += counter->Prefix(q, sg.R1) - counter->Prefix(q, sg.R0);
+                }
             }
         }
-        for (int64_t i = 0; i < lines; ++i) {
-            int64_t l = leftSum[static_cast<size_t>(i)], r = rightSum[static_cast<size_t>(i)];
-            if (blackIsZero) {
-                l = w - l;
-                r = w - r;
+        for (size_t ci = g0; ci < g1; ++ci) {
+            Candidate& c = candidates[ci];
+            for (int64_t i = 0; i < c.Lines; ++i) {
+                int64_t l = leftSum[c.FirstSum + static_cast<size_t>(i)], r = rightSum[c.FirstSum + static_cast<size_t>(i)];
+                if (blackIsZero) {
+                    l = w - l;
+                    r = w - r;
+                }
+                left[static_cast<size_t>(i)] = static_cast<int32_t>(l);
+                right[static_cast<size_t>(i)] = static_cast<int32_t>(r);
             }
-            left[static_cast<size_t>(i)] = static_cast<int32_t>(l);
-            right[static_cast<size_t>(i)] = static_cast<int32_t>(r);
+            c.ScoreL = TDIB::SumSquaredDeviation(left, static_cast<int32_t>(c.Lines));
+            c.ScoreR = TDIB::SumSquaredDeviation(right, static_cast<int32_t>(c.Lines));
         }
-        int64_t scoreL = TDIB::SumSquaredDeviation(left, static_cast<int32_t>(lines));
-        if (static_cast<long double>(scoreL) > best) {
-            best = static_cast<double>(scoreL);
-            bestShift = -s;
+        g0 = g1;
+    }
+    double best = 0.0;
+    int64_t bestShift = 0;
+    for (const Candidate& c : candidates) {
+        if (static_cast<long double>(c.ScoreL) > best) {
+            best = static_cast<double>(c.ScoreL);
+            bestShift = -c.S;
         }
-        int64_t scoreR = TDIB::SumSquaredDeviation(right, static_cast<int32_t>(lines));
-        if (static_cast<long double>(scoreR) > best) {
-            best = static_cast<double>(scoreR);
-            bestShift = s;
+        if (static_cast<long double>(c.ScoreR) > best) {
+            best = static_cast<double>(c.ScoreR);
+            bestShift = c.S;
         }
     }
     long double q = static_cast<long double>(bestShift) / w;

@@ -13,16 +13,16 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QFrame>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPointer>
+#include <QPainter>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <qdrawutil.h>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -31,13 +31,9 @@
 #include <memory>
 #include <thread>
 
+#include "annotations/qt/annotations_editor.h"
 #include "app/qt/dialogs.h"
 #include "platform/exceptions.h"
-
-#if __has_include("annotations/qt/annotations_editor.h")
-#include "annotations/qt/annotations_editor.h"
-#define QIL_HAVE_ANNOTATIONS_EDITOR 1
-#endif
 
 // The window's resources (the icon) live in this static library; they are registered before
 // the first window is built. Q_INIT_RESOURCE may not stand inside a namespace.
@@ -113,6 +109,26 @@ QString PaneStatus(const char* name, TZoomImage* pane) {
     text += QStringLiteral(", ") + QString::number(pane->Zoom(), 'f', 1) + QStringLiteral(" %");
     return text;
 }
+
+// A splitter whose handle is drawn as a raised (beveled) bar.
+class TBeveledHandle : public QSplitterHandle {
+public:
+    using QSplitterHandle::QSplitterHandle;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        qDrawShadePanel(&painter, rect(), palette(), false, 1, &palette().brush(QPalette::Button));
+    }
+};
+
+class TBeveledSplitter : public QSplitter {
+public:
+    using QSplitter::QSplitter;
+
+protected:
+    QSplitterHandle* createHandle() override { return new TBeveledHandle(orientation(), this); }
+};
 
 std::string LocalPath(const QString& fileName) { return QFile::encodeName(fileName).toStdString(); }
 
@@ -266,7 +282,7 @@ void TFinestraPrincipale::CreateMenus() {
 }
 
 void TFinestraPrincipale::CreatePanes() {
-    Splitter = new QSplitter(Qt::Horizontal, this);
+    Splitter = new TBeveledSplitter(Qt::Horizontal, this);
     Splitter->setObjectName(QStringLiteral("Splitter"));
     Splitter->setHandleWidth(5);
     Splitter->setChildrenCollapsible(false);
@@ -485,6 +501,7 @@ bool TFinestraPrincipale::OpenFile(const QString& fileName) {
         } catch (...) {
             // The left pane is now empty: show it so, and keep its commands disabled.
             ImmagineOriginale->SetImageHandle(0);
+            ClearAnnotations();
             ApplyCommandState();
             UpdateStatus();
             throw;
@@ -594,18 +611,16 @@ void TFinestraPrincipale::FitTo11Click() {
 void TFinestraPrincipale::ShowAnnotations1Click() { SetAnnotationsShown(ShowAnnotations1->isChecked()); }
 
 void TFinestraPrincipale::SetAnnotationsShown(bool shown) {
-#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
     if (TAnnotationsEditor* editor = ImmagineOriginale->AnnotationsEditor()) editor->SetVisible(shown);
-#else
-    (void)shown;
-#endif
+}
+
+void TFinestraPrincipale::ClearAnnotations() {
+    if (TAnnotationsEditor* editor = ImmagineOriginale->AnnotationsEditor()) editor->Clear();
 }
 
 bool TFinestraPrincipale::AnnotationsShown() const {
-#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
-    if (TAnnotationsEditor* editor = ImmagineOriginale->AnnotationsEditor()) return editor->Visible();
-#endif
-    return false;
+    TAnnotationsEditor* editor = ImmagineOriginale->AnnotationsEditor();
+    return editor && editor->Visible();
 }
 
 // ---- Process ----
@@ -735,6 +750,7 @@ void TFinestraPrincipale::ReplaceOriginalImageClick() {
         // The left pane adopts the block and lays its display out for the new image at once:
         // in a fit mode the zoom is fitted to the new image, otherwise the zoom stays.
         ImmagineOriginale->SetImageHandle(block);
+        ClearAnnotations();  // the marks belong to the page the image replaced
         if (ImmagineOriginale->ZoomMode() != zmCustom) ImmagineOriginale->SetZoomMode(ImmagineOriginale->ZoomMode());
         ImmagineOriginale->RefreshDisplay(true);
     } catch (const std::exception& e) {
