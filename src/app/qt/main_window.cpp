@@ -31,13 +31,9 @@
 #include <memory>
 #include <thread>
 
+#include "annotations/qt/annotations_editor.h"
 #include "app/qt/dialogs.h"
 #include "platform/exceptions.h"
-
-#if __has_include("annotations/qt/annotations_editor.h")
-#include "annotations/qt/annotations_editor.h"
-#define QIL_HAVE_ANNOTATIONS_EDITOR 1
-#endif
 
 // The window's resources (the icon) live in this static library; they are registered before
 // the first window is built. Q_INIT_RESOURCE may not stand inside a namespace.
@@ -505,6 +501,7 @@ bool TFinestraPrincipale::OpenFile(const QString& fileName) {
         } catch (...) {
             // The left pane is now empty: show it so, and keep its commands disabled.
             ImmagineOriginale->SetImageHandle(0);
+            ClearAnnotations();
             ApplyCommandState();
             UpdateStatus();
             throw;
@@ -614,18 +611,16 @@ void TFinestraPrincipale::FitTo11Click() {
 void TFinestraPrincipale::ShowAnnotations1Click() { SetAnnotationsShown(ShowAnnotations1->isChecked()); }
 
 void TFinestraPrincipale::SetAnnotationsShown(bool shown) {
-#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
     if (TAnnotationsEditor* editor = ImmagineOriginale->AnnotationsEditor()) editor->SetVisible(shown);
-#else
-    (void)shown;
-#endif
+}
+
+void TFinestraPrincipale::ClearAnnotations() {
+    if (TAnnotationsEditor* editor = ImmagineOriginale->AnnotationsEditor()) editor->Clear();
 }
 
 bool TFinestraPrincipale::AnnotationsShown() const {
-#ifdef QIL_HAVE_ANNOTATIONS_EDITOR
-    if (TAnnotationsEditor* editor = ImmagineOriginale->AnnotationsEditor()) return editor->Visible();
-#endif
-    return false;
+    TAnnotationsEditor* editor = ImmagineOriginale->AnnotationsEditor();
+    return editor && editor->Visible();
 }
 
 // ---- Process ----
@@ -755,6 +750,7 @@ void TFinestraPrincipale::ReplaceOriginalImageClick() {
         // The left pane adopts the block and lays its display out for the new image at once:
         // in a fit mode the zoom is fitted to the new image, otherwise the zoom stays.
         ImmagineOriginale->SetImageHandle(block);
+        ClearAnnotations();  // the marks belong to the page the image replaced
         if (ImmagineOriginale->ZoomMode() != zmCustom) ImmagineOriginale->SetZoomMode(ImmagineOriginale->ZoomMode());
         ImmagineOriginale->RefreshDisplay(true);
     } catch (const std::exception& e) {

@@ -182,6 +182,8 @@ private:
     void CloseIfRequested();
     void UpdateStatus();
     void SetAnnotationsShown(bool shown);
+    // Removes the left pane's marks (after its page was replaced or failed to load).
+    void ClearAnnotations();
     void ZoomBoth(double factor);
 
     QLocale FLocale;

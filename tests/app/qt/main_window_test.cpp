@@ -30,6 +30,8 @@
 #include <thread>
 #include <memory>
 
+#include "annotations/qt/annotations_editor.h"
+#include "annotations/qt/marks.h"
 #include "app/commands.h"
 #include "app/qt/main_window.h"
 #include "dib/dib.h"
@@ -656,12 +658,25 @@ private slots:
         auto w = NewWindow();
         QVERIFY(w->OpenFile(SamplePath("letter-bilevel.tif")));
         QVERIFY(!w->AnnotationsShown());
-        if (!w->ImmagineOriginale->AnnotationsEditor()) QSKIP("the viewer has no annotations editor");
         w->ShowAnnotations1->trigger();
         QVERIFY(w->ShowAnnotations1->isChecked());
         QVERIFY(w->AnnotationsShown());
         w->ShowAnnotations1->trigger();
         QVERIFY(!w->AnnotationsShown());
+
+        // A mark of the page is shown with the item, and goes when the page is replaced.
+        TAnnotationsEditor* editor = w->ImmagineOriginale->AnnotationsEditor();
+        TGenericMark* mark = editor->AddRectangle();
+        QVERIFY(!mark->Visible());
+        w->ShowAnnotations1->trigger();
+        QVERIFY(mark->Visible());
+        {
+            TDialogAnswer answer;
+            w->Despeckle1->trigger();
+        }
+        QCOMPARE(editor->MarkCount(), 1);
+        w->ReplaceOriginalImage->trigger();
+        QCOMPARE(editor->MarkCount(), 0);
     }
 
     // The boxes themselves: an information box with one OK button, the lines plainly broken.
