@@ -286,6 +286,70 @@ inline void pickInto(uint8_t* dst, const uint8_t* b, size_t n) {
         minInto(dst, b, n);
 }
 
+// Windows of a few pixels or rows in one pass: Win[x] = extreme of P[x ... x + K - 1], and
+// Out[x] = extreme of Rows[0][x] ... Rows[K - 1][x]. With K fixed the inner loop unrolls and the
+// loop over x vectorizes; built for AVX2 as well (chosen at load time).
+template <int K, bool IsMax>
+[[gnu::always_inline]] inline void extremeOfWindow(uint8_t* __restrict win, const uint8_t* __restrict p, size_t outN) {
+    for (size_t x = 0; x < outN; ++x) {
+        uint8_t m = p[x];
+        for (int j = 1; j < K; ++j) m = pick<IsMax>(m, p[x + size_t(j)]);
+        win[x] = m;
+    }
+}
+template <int K, bool IsMax>
+[[gnu::always_inline]] inline void extremeOfRows(uint8_t* __restrict out, const uint8_t* const* rows, size_t n) {
+    const uint8_t* r[K];
+    for (int j = 0; j < K; ++j) r[j] = rows[j];
+    for (size_t x = 0; x < n; ++x) {
+        uint8_t m = r[0][x];
+        for (int j = 1; j < K; ++j) m = pick<IsMax>(m, r[j][x]);
+        out[x] = m;
+    }
+}
+#define QIL_SMALL_EXTREMES(K)                                                                                  \
+    [[gnu::target_clones("avx2", "default")]] void minWindow##K(uint8_t* w, const uint8_t* p, size_t n) {      \
+        extremeOfWindow<K, false>(w, p, n);                                                                     \
+    }                                                                                                           \
+    [[gnu::target_clones("avx2", "default")]] void maxWindow##K(uint8_t* w, const uint8_t* p, size_t n) {      \
+        extremeOfWindow<K, true>(w, p, n);                                                                      \
+    }                                                                                                           \
+    [[gnu::target_clones("avx2", "default")]] void minRows##K(uint8_t* o, const uint8_t* const* r, size_t n) { \
+        extremeOfRows<K, false>(o, r, n);                                                                       \
+    }                                                                                                           \
+    [[gnu::target_clones("avx2", "default")]] void maxRows##K(uint8_t* o, const uint8_t* const* r, size_t n) { \
+        extremeOfRows<K, true>(o, r, n);                                                                        \
+    }
+QIL_SMALL_EXTREMES(3)
+QIL_SMALL_EXTREMES(5)
+QIL_SMALL_EXTREMES(7)
+QIL_SMALL_EXTREMES(9)
+#undef QIL_SMALL_EXTREMES
+
+using WindowFn = void (*)(uint8_t*, const uint8_t*, size_t);
+using RowsFn = void (*)(uint8_t*, const uint8_t* const*, size_t);
+// The one-pass kernels for a window of K (odd, 3 ... 9), or nullptr.
+template <bool IsMax>
+WindowFn smallWindow(int32_t k) {
+    switch (k) {
+        case 3: return IsMax ? maxWindow3 : minWindow3;
+        case 5: return IsMax ? maxWindow5 : minWindow5;
+        case 7: return IsMax ? maxWindow7 : minWindow7;
+        case 9: return IsMax ? maxWindow9 : minWindow9;
+        default: return nullptr;
+    }
+}
+template <bool IsMax>
+RowsFn smallRows(int32_t k) {
+    switch (k) {
+        case 3: return IsMax ? maxRows3 : minRows3;
+        case 5: return IsMax ? maxRows5 : minRows5;
+        case 7: return IsMax ? maxRows7 : minRows7;
+        case 9: return IsMax ? maxRows9 : minRows9;
+        default: return nullptr;
+    }
+}
+
 // Win[x] = extreme of p[x ... x + k - 1] for x = 0 ... n - k, into win (n - k + 1 values).
 // Scratch holds n bytes. Doubling for k < 256 (at most nine vector passes), van Herk /
 // Gil-Werman beyond (prefix and suffix extremes in blocks of k).
@@ -349,12 +413,20 @@ public:
     ExtremeRows(int32_t w, int32_t h, int32_t areaW, int32_t areaH)
         : w_(w), hw_(halfWindow(areaW, w)), hh_(halfWindow(areaH, h)), kw_(2 * hw_ + 1), kh_(2 * hh_ + 1),
           nc_(std::max(0, w - 2)), copyFrom_(std::clamp(w - 3 - hw_, 0, w - kw_) + hw_),
-          row_(static_cast<size_t>(w)), tails_(static_cast<size_t>(h)) {
+          row_(static_cast<size_t>(w)), tails_(static_cast<size_t>(h)), window_(smallWindow<IsMax>(kw_)),
+          rows_(smallRows<IsMax>(kh_)) {
         if (vertical()) {
-            collect_.resize(size_t(kh_) * size_t(nc_));
-            suf_.resize(size_t(kh_) * size_t(nc_));
-            pre_.resize(size_t(nc_));
             result_.resize(size_t(nc_));
+            if (rows_) {
+                // Small windows: the last kh horizontal results in a ring, taken together.
+                ring_.resize(size_t(kh_) * size_t(w_));
+                ringRows_.resize(size_t(kh_));
+                for (int32_t i = 0; i < kh_; ++i) ringRows_[size_t(i)] = &ring_[size_t(i) * size_t(w_)];
+            } else {
+                collect_.resize(size_t(kh_) * size_t(nc_));
+                suf_.resize(size_t(kh_) * size_t(nc_));
+                pre_.resize(size_t(nc_));
+            }
         }
     }
     int32_t kh() const { return kh_; }
@@ -368,16 +440,27 @@ public:
     // Takes source row y (rows are pushed from the bottom of the page: y counts from the last
     // row, whose tail is kept as tail(h - 1 - y)); returns the vertical result (columns
     // 0 ... w - 3) of the window starting at pushed row y - kh + 1 when that window exists and
-    // vertical(), else the horizontal result of row y itself.
-    const uint8_t* push(int32_t y, const uint8_t* src) {
+    // vertical(), else the horizontal result of row y itself. Into, when given, may receive the
+    // vertical result instead of the stream's own buffer (the returned pointer says where it is).
+    const uint8_t* push(int32_t y, const uint8_t* src, uint8_t* into = nullptr) {
         // Horizontal: windows starting at 0 ... w - kw are the columns hw ... w - 1 - hw; the
         // edge columns take the window moved inside.
-        uint8_t* r = row_.data();
-        slidingExtreme<IsMax>(src, w_, kw_, r + hw_, s1_, s2_);
+        const bool ring = vertical() && rows_;
+        uint8_t* r = ring && !ring_.empty() ? &ring_[size_t(y % kh_) * size_t(w_)] : row_.data();
+        if (window_)
+            window_(r + hw_, src, size_t(w_ - kw_ + 1));
+        else
+            slidingExtreme<IsMax>(src, w_, kw_, r + hw_, s1_, s2_);
         std::memset(r, r[hw_], size_t(hw_));
         std::memset(r + (w_ - hw_), r[w_ - 1 - hw_], size_t(hw_));
         tails_[tails_.size() - 1 - size_t(y)] = r[copyFrom_];
         if (!vertical()) return r;
+        if (ring) {
+            if (y < kh_ - 1) return nullptr;
+            uint8_t* out = into ? into : result_.data();
+            rows_(out, ringRows_.data(), size_t(nc_));  // the window of rows y - kh + 1 ... y
+            return out;
+        }
         const size_t n = size_t(nc_);
         const int32_t i = y % kh_;
         std::memcpy(&collect_[size_t(i) * n], r, n);
@@ -413,7 +496,10 @@ public:
 
 private:
     int32_t w_, hw_, hh_, kw_, kh_, nc_, copyFrom_;
-    std::vector<uint8_t> row_, tails_, s1_, s2_, collect_, suf_, pre_, result_;
+    std::vector<uint8_t> row_, tails_, s1_, s2_, collect_, suf_, pre_, result_, ring_;
+    WindowFn window_;
+    RowsFn rows_;
+    std::vector<const uint8_t*> ringRows_;
 };
 
 // Runs the streams over the rows of Source and calls Emit(y, results...) once for every row y,
@@ -421,15 +507,19 @@ private:
 // columns 0 ... w - 3 (see ExtremeRows::tail for the rest). Emit may overwrite source row y.
 // The rows go in storage order (bottom first), so memory is read forward; the windows (moved
 // inside the page at both ends alike) give the same extremes read from either end.
-template <class Emit, class... Streams>
-void forEachExtremeRow(const TDIB& source, Emit emit, Streams&... streams) {
+// Into(y) may name where the result for row y is to be written when a window yields exactly
+// that row (nullptr: the stream's own buffer); Emit then receives that pointer.
+template <class Emit, class Into, class... Streams>
+void forEachExtremeRow(const TDIB& source, Emit emit, Into into, Streams&... streams) {
     const int32_t h = source.Height();
     auto& first = std::get<0>(std::tie(streams...));
     const bool vertical = first.vertical();
     const int32_t kh = vertical ? first.kh() : 1, hh = vertical ? first.hh() : 0;
     const int32_t lastStart = h - kh;
     for (int32_t y = 0; y < h; ++y) {
-        auto outs = std::make_tuple(streams.push(y, source.Rows[h - 1 - y])...);
+        const int32_t start = y - kh + 1;
+        uint8_t* dst = vertical && start > 0 && start < lastStart ? into(h - 1 - (start + hh)) : nullptr;
+        auto outs = std::make_tuple(streams.push(y, source.Rows[h - 1 - y], dst)...);
         const int32_t s = y - kh + 1;
         if (s < 0 || s > lastStart) continue;
         const int32_t c = s + hh;
@@ -449,10 +539,10 @@ void extremeFilter(const TDIB& source, TDIB& target, int32_t areaW, int32_t area
         source,
         [&](int32_t y, const uint8_t* values) {
             uint8_t* out = target.Rows[y];
-            std::memcpy(out, values, n);
+            if (values != out) std::memcpy(out, values, n);
             for (int32_t x = int32_t(n); x < w; ++x) out[x] = stream.tail(y);
         },
-        stream);
+        [&](int32_t y) { return target.Rows[y]; }, stream);
 }
 
 // ---- running mean and deviation ----
@@ -640,7 +730,7 @@ void TDIB::LocalMinMaxThreshold(uint8_t contrast, int32_t areaW, int32_t areaH, 
             for (int32_t x = 0; x < n; ++x) p[x] = decide(p[x], l[x], u[x]);
             for (int32_t x = n; x < w; ++x) p[x] = decide(p[x], lo.tail(y), hi.tail(y));
         },
-        lo, hi);
+        [](int32_t) -> uint8_t* { return nullptr; }, lo, hi);
     if (toBinary) ConvertToFormat(fmt1Bit);
 }
 

@@ -150,6 +150,8 @@ TEST(SkewEstimate, MatchesSegmentBySegmentSearch) {
         {300, 900, 5, 40, 0, 72, 45, 0.5},   {150, 60, 40, 15, 2, 300, 45, 0.1},
         // Widths of whole 32-bit words: segments end on the last byte of a row.
         {640, 400, 17, 25, 4, 300, 5, 0.1},  {256, 300, -12, 21, 3, 300, 8, 0.2},
+        // Every drop from 0 to 212 rows: more slopes than one pass over the rows takes.
+        {300, 900, 7, 30, 3, 300, 45, 0.2},
     };
     for (const auto& c : cases) {
         auto d = LinedPage(c.w, c.h, c.drop, c.pitch, 3, c.dpi);

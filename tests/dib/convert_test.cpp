@@ -82,7 +82,7 @@ TEST(ConvertToFormat, EightToOneKeepsOnlyZeroBlack) {
 
 // Every step of the matrix, on widths that end inside a byte, checked pixel by pixel.
 TEST(ConvertToFormat, WholeMatrixPixelByPixel) {
-    const int widths[] = {1, 4, 5, 8, 9, 33};
+    const int widths[] = {1, 4, 5, 8, 9, 16, 23, 33};
     for (int w : widths) {
         const int h = 3;
         std::mt19937 rng(w);
@@ -90,8 +90,10 @@ TEST(ConvertToFormat, WholeMatrixPixelByPixel) {
         auto src8 = [&] {
             auto* d = new TDIB;
             d->CreateNew(w, h, fmt8Bit, 0, 0);
+            // Zeros, single bits (1 ... 128) and any value, mixed.
             for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x) d->SetPixel(x, y, rng() & 255);
+                for (int x = 0; x < w; ++x)
+                    d->SetPixel(x, y, rng() % 4 == 0 ? 0 : (rng() % 2 ? 1 << (rng() % 8) : int(rng() & 255)));
             return d;
         };
         auto src4 = [&] {

@@ -223,6 +223,8 @@ TGenericMark::TGenericMark(QObject* owner) : TGraphicControl(nullptr) {
     Resolution_ = editor_->Resolution();
 }
 
+TAnnotationsEditor* TGenericMark::Editor() const { return editor_; }
+
 TGenericMark::~TGenericMark() {
     delete Resizer_.data();
     if (editor_) editor_->MarkDestroyed(this);

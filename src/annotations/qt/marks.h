@@ -113,7 +113,7 @@ public:
     explicit TGenericMark(QObject* owner);
     ~TGenericMark() override;
 
-    TAnnotationsEditor* Editor() const { return editor_; }
+    TAnnotationsEditor* Editor() const;
 
     // ---- Virtual operations ----
     // Stores the normalised rectangle (Left <= Right, Top <= Bottom) and updates the bounds.

@@ -10,8 +10,39 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "app/qt/main_window.h"
+
+namespace {
+
+// The application's global error handler: an exception that leaves an event handler is shown
+// in the error box instead of ending the program.
+class TWorkbenchApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            ShowError(QString::fromStdString(e.what()));
+        } catch (...) {
+            ShowError(QStringLiteral("Unknown error"));
+        }
+        return false;
+    }
+    qil::app::TFinestraPrincipale* Window = nullptr;
+
+private:
+    void ShowError(const QString& text) {
+        if (Window)
+            Window->ShowError(text);
+        else
+            std::fprintf(stderr, "qil-workbench: %s\n", text.toLocal8Bit().constData());
+    }
+};
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
@@ -26,12 +57,13 @@ int main(int argc, char* argv[]) {
             return 0;
         }
     }
-    QApplication app(argc, argv);
+    TWorkbenchApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvane Image Workbench"));
     QApplication::setOrganizationName(QStringLiteral("Quorvane Technologies SpA"));
     QApplication::setApplicationVersion(QString::fromLatin1(qil::app::kWorkbenchVersion));
 
     qil::app::TFinestraPrincipale window;
+    app.Window = &window;
     QApplication::setWindowIcon(window.windowIcon());
     window.show();
     QStringList args = QApplication::arguments();
@@ -40,5 +72,7 @@ int main(int argc, char* argv[]) {
         // Once the window is laid out, so that the page is fitted to the final pane size.
         QTimer::singleShot(0, &window, [&window, file] { window.OpenFile(file); });
     }
-    return app.exec();
+    int status = app.exec();
+    app.Window = nullptr;  // the window goes before the application
+    return status;
 }

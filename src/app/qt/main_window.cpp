@@ -308,6 +308,7 @@ void TFinestraPrincipale::CreatePanes() {
     };
     PanelOriginale = pane("PanelOriginale", "ImmagineOriginale", ImmagineOriginale);
     PanelProcessata = pane("PanelProcessata", "ImmagineCopia", ImmagineCopia);
+    Splitter->setSizes({337, 696 - 5 - 337});  // until the window is shown
     Splitter->setStretchFactor(0, 0);
     Splitter->setStretchFactor(1, 1);
     Splitter->handle(1)->setCursor(Qt::SplitHCursor);

@@ -17,20 +17,11 @@
 #include "platform/exceptions.h"
 #include "viewer/memory_image.h"
 #include "viewer/qt/print_clipboard.h"
+#include "viewer/qt/page_block.h"
 
 using namespace qil;
 
 namespace {
-
-HGLOBAL MakeBlock(int32_t w, int32_t h, uint8_t format, int32_t xdpi, int32_t ydpi,
-                  const std::function<void(TDIB&)>& draw = {}) {
-    TDIB dib;
-    dib.CreateNew(w, h, format, xdpi, ydpi);
-    dib.FillWhite();
-    if (draw) draw(dib);
-    dib.OwnsHandle = false;
-    return dib.GetHandle();
-}
 
 // A TDIB over a copy of packed DIB bytes.
 std::unique_ptr<TDIB> DIBFromBytes(const QByteArray& bytes) {

@@ -20,21 +20,11 @@
 #include "annotations/qt/marks.h"
 #include "dib/dib.h"
 #include "viewer/qt/zoom_image.h"
+#include "viewer/qt/page_block.h"
 
 using namespace qil;
 
 namespace {
-
-// A block holding a fresh image drawn by Draw; the caller hands it on.
-HGLOBAL MakeBlock(int32_t w, int32_t h, uint8_t format, int32_t xdpi, int32_t ydpi,
-                  const std::function<void(TDIB&)>& draw = {}) {
-    TDIB dib;
-    dib.CreateNew(w, h, format, xdpi, ydpi);
-    dib.FillWhite();
-    if (draw) draw(dib);
-    dib.OwnsHandle = false;
-    return dib.GetHandle();
-}
 
 // A shown viewer whose viewport is exactly Width x Height.
 struct Viewer {
