@@ -221,32 +221,27 @@ std::vector<Pair> MakePairs(Page& text, Page& news, Page& gray, Page& color) {
               cv::adaptiveThreshold(s, o, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY, 9, 8);
           }, true)}},
         "the means differ at the page edge: ours shrinks the window, OpenCV replicates the border");
-    add("local minimum 7x7 (gray erosion)", gray,
-        {{"ours", [&gray, grayTarget](std::string&) {
-              TDIB& target = *grayTarget;
-              Clock c;
-              c.Start();
-              gray.dib->LocalMinImage(target, 7, 7);
-              return c.Stop();
-          }},
-         {"OpenCV", matRun(gray, [](const cv::Mat& s, cv::Mat& o) {
-              static const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(7, 7));
-              cv::erode(s, o, kernel);
-          }, false)},
-         {"Leptonica", pixRun(gray, [](PIX* p) { return pixErodeGray(p, 7, 7); }, false)}});
-    add("local maximum 7x7 (gray dilation)", gray,
-        {{"ours", [&gray, grayTarget](std::string&) {
-              TDIB& target = *grayTarget;
-              Clock c;
-              c.Start();
-              gray.dib->LocalMaxImage(target, 7, 7);
-              return c.Stop();
-          }},
-         {"OpenCV", matRun(gray, [](const cv::Mat& s, cv::Mat& o) {
-              static const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(7, 7));
-              cv::dilate(s, o, kernel);
-          }, false)},
-         {"Leptonica", pixRun(gray, [](PIX* p) { return pixDilateGray(p, 7, 7); }, false)}});
+    for (bool isMax : {false, true}) {
+        add(isMax ? "local maximum 7x7 (gray dilation)" : "local minimum 7x7 (gray erosion)", gray,
+            {{"ours", [&gray, grayTarget, isMax](std::string&) {
+                  TDIB& target = *grayTarget;
+                  Clock c;
+                  c.Start();
+                  if (isMax)
+                      gray.dib->LocalMaxImage(target, 7, 7);
+                  else
+                      gray.dib->LocalMinImage(target, 7, 7);
+                  return c.Stop();
+              }},
+             {"OpenCV", matRun(gray, [isMax](const cv::Mat& s, cv::Mat& o) {
+                  static const cv::Mat kernel = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(7, 7));
+                  if (isMax)
+                      cv::dilate(s, o, kernel);
+                  else
+                      cv::erode(s, o, kernel);
+              }, false)},
+             {"Leptonica", pixRun(gray, [isMax](PIX* p) { return isMax ? pixDilateGray(p, 7, 7) : pixErodeGray(p, 7, 7); }, false)}});
+    }
     add("error-diffusion dither to 1 bit", gray,
         {{"ours", onCopy(gray, [](TDIB& d, std::string&) { d.FloydSteinbergDither(true, 0, 255); }, blackCheck)},
          {"Leptonica", pixRun(gray, [](PIX* p) { return pixDitherToBinary(p); }, true)}},

@@ -135,8 +135,12 @@ TDIB* TDIB::HalfSize() {
     const int32_t ow = Width() / 2;
     const int32_t oh = Height() / 2;
     out->CreateNew(ow, oh, fmt1Bit, XResolution() / 2, YResolution() / 2);
-    out->FillWhite();
     const bool blackIsSet = out->BlackIndex() == 1;
+    // The rows are written whole below: only the bits after the last pixel and the row padding
+    // keep the white fill, and they get it there. (With a black-is-set table the fill comes
+    // first, as the rows then keep it.)
+    if (blackIsSet) out->FillWhite();
+    const size_t padding = static_cast<size_t>(out->Stride - out->RowBytes);
     const bool whiteIsSet = WhiteIndex() == 1;
     const int32_t fullBytes = ow / 8;
     const int32_t tailBits = ow % 8;
@@ -168,21 +172,23 @@ TDIB* TDIB::HalfSize() {
                 uint64_t va, vb;
                 std::memcpy(&va, a + 2 * j, 8);
                 std::memcpy(&vb, b + 2 * j, 8);
-                va = __builtin_bswap64(va);
-                vb = __builtin_bswap64(vb);
-                uint64_t t = whiteIsSet ? ~(va & vb) : (va | vb);
-                t = ((t | (t << 1)) >> 1) & 0x5555555555555555ull;  // pair k's OR at bit 62 - 2k
-                t = (t | (t >> 1)) & 0x3333333333333333ull;
-                t = (t | (t >> 2)) & 0x0F0F0F0F0F0F0F0Full;
-                t = (t | (t >> 4)) & 0x00FF00FF00FF00FFull;
-                t = (t | (t >> 8)) & 0x0000FFFF0000FFFFull;
-                t = (t | (t >> 16)) & 0x00000000FFFFFFFFull;   // pair k at bit 31 - k
-                const uint32_t bytes = __builtin_bswap32(~static_cast<uint32_t>(t));
+                uint64_t t = __builtin_bswap64(whiteIsSet ? ~(va & vb) : (va | vb));
+                t = (t | (t << 1)) & 0xAAAAAAAAAAAAAAAAull;  // pair k's OR at bit 63 - 2k
+                t = (t | (t << 1)) & 0xCCCCCCCCCCCCCCCCull;
+                t = (t | (t << 2)) & 0xF0F0F0F0F0F0F0F0ull;
+                t = (t | (t << 4)) & 0xFF00FF00FF00FF00ull;
+                t = (t | (t << 8)) & 0xFFFF0000FFFF0000ull;
+                t = (t | (t << 16)) & 0xFFFFFFFF00000000ull;  // pair k at bit 63 - k
+                const uint32_t bytes = __builtin_bswap32(~static_cast<uint32_t>(t >> 32));
                 std::memcpy(d + j, &bytes, 4);
             }
         }
         for (; j < fullBytes; ++j) d[j] = outByte(j);
-        if (tailBits) d[fullBytes] = static_cast<uint8_t>((outByte(fullBytes) & tailMask) | (d[fullBytes] & ~tailMask));
+        if (tailBits) {
+            const uint8_t kept = blackIsSet ? d[fullBytes] : uint8_t(0xFF);
+            d[fullBytes] = static_cast<uint8_t>((outByte(fullBytes) & tailMask) | (kept & ~tailMask));
+        }
+        if (!blackIsSet && padding) std::memset(d + out->RowBytes, 0xFF, padding);
     }
     return out.release();
 }

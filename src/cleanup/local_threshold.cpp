@@ -15,6 +15,7 @@
 #include <memory>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "dib/dib.h"
@@ -330,24 +331,12 @@ using WindowFn = void (*)(uint8_t*, const uint8_t*, size_t);
 using RowsFn = void (*)(uint8_t*, const uint8_t* const*, size_t);
 // The one-pass kernels for a window of K (odd, 3 ... 9), or nullptr.
 template <bool IsMax>
-WindowFn smallWindow(int32_t k) {
-    switch (k) {
-        case 3: return IsMax ? maxWindow3 : minWindow3;
-        case 5: return IsMax ? maxWindow5 : minWindow5;
-        case 7: return IsMax ? maxWindow7 : minWindow7;
-        case 9: return IsMax ? maxWindow9 : minWindow9;
-        default: return nullptr;
-    }
-}
-template <bool IsMax>
-RowsFn smallRows(int32_t k) {
-    switch (k) {
-        case 3: return IsMax ? maxRows3 : minRows3;
-        case 5: return IsMax ? maxRows5 : minRows5;
-        case 7: return IsMax ? maxRows7 : minRows7;
-        case 9: return IsMax ? maxRows9 : minRows9;
-        default: return nullptr;
-    }
+std::pair<WindowFn, RowsFn> smallKernels(int32_t k) {
+    static const WindowFn windows[2][4] = {{minWindow3, minWindow5, minWindow7, minWindow9},
+                                           {maxWindow3, maxWindow5, maxWindow7, maxWindow9}};
+    static const RowsFn rows[2][4] = {{minRows3, minRows5, minRows7, minRows9}, {maxRows3, maxRows5, maxRows7, maxRows9}};
+    if (k < 3 || k > 9 || k % 2 == 0) return {nullptr, nullptr};
+    return {windows[IsMax][(k - 3) / 2], rows[IsMax][(k - 3) / 2]};
 }
 
 // Win[x] = extreme of p[x ... x + k - 1] for x = 0 ... n - k, into win (n - k + 1 values).
@@ -413,8 +402,8 @@ public:
     ExtremeRows(int32_t w, int32_t h, int32_t areaW, int32_t areaH)
         : w_(w), hw_(halfWindow(areaW, w)), hh_(halfWindow(areaH, h)), kw_(2 * hw_ + 1), kh_(2 * hh_ + 1),
           nc_(std::max(0, w - 2)), copyFrom_(std::clamp(w - 3 - hw_, 0, w - kw_) + hw_),
-          row_(static_cast<size_t>(w)), tails_(static_cast<size_t>(h)), window_(smallWindow<IsMax>(kw_)),
-          rows_(smallRows<IsMax>(kh_)) {
+          row_(static_cast<size_t>(w)), tails_(static_cast<size_t>(h)), window_(smallKernels<IsMax>(kw_).first),
+          rows_(smallKernels<IsMax>(kh_).second) {
         if (vertical()) {
             result_.resize(size_t(nc_));
             if (rows_) {
