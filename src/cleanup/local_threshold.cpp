@@ -111,6 +111,47 @@ struct Divider {
                                                         uint64_t m, int shift, uint8_t* __restrict out) {
     for (int32_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>((uint64_t(2 * sums[i] + n) * m) >> shift);
 }
+// The same means for an odd count n of at most 1024, in single precision: S * (1 / n) is within
+// 255 * 2^-23 (about 3e-5) of S / n, while S / n lies at least 1 / (2 n) >= 1 / 2048 away from
+// any half (2 S - (2 k + 1) n is a non-zero integer for odd n), so rounding the product to the
+// nearest whole number (adding and taking away 1.5 * 2^23) gives Round(S / n) exactly.
+[[gnu::target_clones("avx2", "default")]] void oddMeansSmall(const uint32_t* __restrict sums, int32_t count, float inverse,
+                                                             uint8_t* __restrict out) {
+    constexpr float kRound = 12582912.0f;  // 1.5 * 2^23
+    for (int32_t i = 0; i < count; ++i) {
+        const float q = (static_cast<float>(static_cast<int32_t>(sums[i])) * inverse + kRound) - kRound;
+        out[i] = static_cast<uint8_t>(static_cast<int32_t>(q));
+    }
+}
+// Window sums of a fixed odd K in one pass (the inner loop unrolls, the outer one vectorizes).
+template <int K>
+[[gnu::always_inline]] inline void fixedWindowSums(const int32_t* __restrict col, int32_t count, uint32_t* __restrict sums) {
+    for (int32_t i = 0; i < count; ++i) {
+        uint32_t t = static_cast<uint32_t>(col[i]);
+        for (int j = 1; j < K; ++j) t += static_cast<uint32_t>(col[i + j]);
+        sums[i] = t;
+    }
+}
+#define QIL_WINDOW_SUMS(K)                                                                                      \
+    [[gnu::target_clones("avx2", "default")]] void windowSums##K(const int32_t* c, int32_t n, uint32_t* s) {  \
+        fixedWindowSums<K>(c, n, s);                                                                             \
+    }
+QIL_WINDOW_SUMS(3)
+QIL_WINDOW_SUMS(5)
+QIL_WINDOW_SUMS(7)
+QIL_WINDOW_SUMS(9)
+QIL_WINDOW_SUMS(11)
+QIL_WINDOW_SUMS(13)
+QIL_WINDOW_SUMS(15)
+#undef QIL_WINDOW_SUMS
+void sumWindows(const int32_t* col, int32_t count, int32_t k, uint32_t* sums) {
+    using Fn = void (*)(const int32_t*, int32_t, uint32_t*);
+    static const Fn fixed[] = {windowSums3, windowSums5, windowSums7, windowSums9, windowSums11, windowSums13, windowSums15};
+    if (k >= 3 && k <= 15 && (k & 1))
+        fixed[(k - 3) / 2](col, count, sums);
+    else
+        windowSums(col, count, k, sums);
+}
 
 // Round(S / N) for the window sums of one row: Sum[x] over the columns x - hw ... x + hw clipped
 // to the row, N = rowCount x the number of those columns.
@@ -131,8 +172,13 @@ void meanRow(const Acc* col, int32_t w, int32_t hw, int64_t rowCount, std::vecto
             for (int32_t x = 0; x < first; ++x) edge(x);
             const int32_t count = last - first + 1;
             prefix.resize(size_t(count));
-            windowSums(col, count, 2 * hw + 1, prefix.data());  // prefix[i]: the window of x = i + hw
+            sumWindows(col, count, 2 * hw + 1, prefix.data());  // prefix[i]: the window of x = i + hw
             const uint32_t n = static_cast<uint32_t>(fullCount);
+            if (n <= 1024) {
+                oddMeansSmall(prefix.data(), count, 1.0f / static_cast<float>(n), out + hw);
+                for (int32_t x = last + 1; x < w; ++x) edge(x);
+                return;
+            }
             const uint64_t d = 2 * uint64_t(n);
             int l = 0;
             while ((uint64_t(1) << l) < d) ++l;

@@ -185,8 +185,11 @@ TEST(LocalMean, MatchesModel) {
     };
     // Small and large windows (the large ones divide without the quotient table), windows wider
     // than the page, one-pixel pages.
+    // Odd window counts up to 1024 and beyond (31 x 31 = 961, 33 x 33 = 1089), fixed windows of 3
+    // to 15 columns and wider ones.
     for (const Case& c : {Case{17, 13, 7, 7}, Case{40, 9, 3, 5}, Case{30, 30, 40, 2}, Case{64, 48, 33, 31},
-                          Case{1, 9, 7, 7}, Case{9, 1, 7, 7}, Case{5, 5, -3, 100}}) {
+                          Case{1, 9, 7, 7}, Case{9, 1, 7, 7}, Case{5, 5, -3, 100}, Case{100, 80, 29, 29},
+                          Case{100, 80, 31, 31}, Case{90, 40, 13, 1}, Case{90, 40, 21, 9}}) {
         const Pixels p = randomPixels(rng, c.w, c.h);
         auto d = page8(p);
         auto t = blank8(c.w, c.h);
