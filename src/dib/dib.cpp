@@ -348,10 +348,11 @@ void TDIB::SetPixelColor(int32_t x, int32_t y, uint32_t color) {
 // ---- Whole-image operations ----
 
 void TDIB::Invert() {
-    int32_t h = Height();
+    // The row length in a local: stores through the row pointer could otherwise alias it.
+    const int32_t h = Height(), n = RowBytes;
     for (int32_t y = 0; y < h; ++y) {
         uint8_t* p = Rows[y];
-        for (int32_t i = 0; i < RowBytes; ++i) p[i] = static_cast<uint8_t>(~p[i]);
+        for (int32_t i = 0; i < n; ++i) p[i] = static_cast<uint8_t>(~p[i]);
     }
 }
 

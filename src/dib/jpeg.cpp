@@ -14,7 +14,6 @@
 
 #include <csetjmp>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -23,6 +22,11 @@
 #include "platform/exceptions.h"
 #include "platform/numeric.h"
 #include "platform/streams.h"
+
+// Color rows go to and from libjpeg in the image's own byte order (blue, green, red).
+#ifndef JCS_EXTENSIONS
+#error "libjpeg-turbo's color space extensions (JCS_EXT_BGR) are required"
+#endif
 
 namespace qil {
 
@@ -157,7 +161,6 @@ struct Decoder {
     Source src{};
     jpeg_progress_mgr progress{};
     std::vector<JOCTET> buffer = std::vector<JOCTET>(kBufferSize);
-    std::vector<uint8_t> row;
     bool created = false;
     ~Decoder() {
         if (created) jpeg_destroy_decompress(&cinfo);
@@ -169,7 +172,6 @@ struct Encoder {
     ErrorManager err{};
     Destination dest{};
     std::vector<JOCTET> buffer = std::vector<JOCTET>(kBufferSize);
-    std::vector<uint8_t> row;
     bool created = false;
     ~Encoder() {
         if (created) jpeg_destroy_compress(&cinfo);
@@ -200,7 +202,7 @@ void ReadJpeg(TDIB& image, TStream& stream) {
 
     jpeg_read_header(&d->cinfo, TRUE);
     const bool gray = d->cinfo.jpeg_color_space == JCS_GRAYSCALE;
-    d->cinfo.out_color_space = gray ? JCS_GRAYSCALE : JCS_RGB;
+    d->cinfo.out_color_space = gray ? JCS_GRAYSCALE : JCS_EXT_BGR;
     // The size limit before libjpeg allocates its buffers for the image.
     CheckImageSize(d->cinfo.image_width, d->cinfo.image_height, gray ? 8 : 24);
     jpeg_start_decompress(&d->cinfo);
@@ -220,12 +222,11 @@ void ReadJpeg(TDIB& image, TStream& stream) {
 
     image.CreateNew(static_cast<int32_t>(d->cinfo.output_width), static_cast<int32_t>(d->cinfo.output_height), format,
                     xdpi, ydpi);
-    const int32_t w = image.Width();
+    // Straight into the picture rows (Rows holds them top to bottom), as many per call as
+    // libjpeg has ready.
     while (d->cinfo.output_scanline < d->cinfo.output_height) {
-        JSAMPROW row = image.Rows[d->cinfo.output_scanline];
-        if (jpeg_read_scanlines(&d->cinfo, &row, 1) != 1) break;
-        if (format == fmt24Bit)
-            for (int32_t x = 0; x < w; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+        JSAMPARRAY rows = image.Rows.data() + d->cinfo.output_scanline;
+        if (jpeg_read_scanlines(&d->cinfo, rows, d->cinfo.output_height - d->cinfo.output_scanline) == 0) break;
     }
     jpeg_finish_decompress(&d->cinfo);
 }
@@ -238,13 +239,12 @@ void WriteJpeg(TDIB& image, TStream& stream, bool progressive, uint8_t quality) 
         space = JCS_GRAYSCALE;
     } else if (image.ImageFormat == fmt24Bit) {
         components = 3;
-        space = JCS_RGB;
+        space = JCS_EXT_BGR;
     } else {
         throw Exception("Invalid bit depth !");
     }
 
     auto e = std::make_unique<Encoder>();
-    e->row.resize(static_cast<size_t>(image.RowBytes) + 1);
     InitErrors(e->err);
     e->cinfo.err = &e->err.pub;
     if (setjmp(e->err.jump)) throw Exception(e->err.message);
@@ -271,13 +271,10 @@ void WriteJpeg(TDIB& image, TStream& stream, bool progressive, uint8_t quality) 
     e->cinfo.optimize_coding = FALSE;
 
     jpeg_start_compress(&e->cinfo, TRUE);
-    const int32_t w = image.Width();
-    for (int32_t y = 0; y < image.Height(); ++y) {
-        std::memcpy(e->row.data(), image.Rows[static_cast<size_t>(y)], static_cast<size_t>(image.RowBytes));
-        if (components == 3)
-            for (int32_t x = 0; x < w; ++x) std::swap(e->row[3 * size_t(x)], e->row[3 * size_t(x) + 2]);
-        JSAMPROW row = e->row.data();
-        jpeg_write_scanlines(&e->cinfo, &row, 1);
+    // libjpeg only reads the rows it is handed, so they go from the image as they are.
+    while (e->cinfo.next_scanline < e->cinfo.image_height) {
+        JSAMPARRAY rows = image.Rows.data() + e->cinfo.next_scanline;
+        if (jpeg_write_scanlines(&e->cinfo, rows, e->cinfo.image_height - e->cinfo.next_scanline) == 0) break;
     }
     jpeg_finish_compress(&e->cinfo);
 }

@@ -247,6 +247,18 @@ void ReadRgbaPage(TIFF* tif, TDIB& image, bool palette) {
     }
 }
 
+// Dst = not Src over Count bytes, eight at a time (Dst may be Src).
+void InvertBytes(uint8_t* dst, const uint8_t* src, size_t count) {
+    size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, src + i, 8);
+        v = ~v;
+        std::memcpy(dst + i, &v, 8);
+    }
+    for (; i < count; ++i) dst[i] = static_cast<uint8_t>(~src[i]);
+}
+
 // Bits past the last pixel of 1-bit and 4-bit rows come from the file or from the inversion;
 // clear them so that whole-byte work on the rows sees only pixels.
 void ClearRowPadding(TDIB& image) {
@@ -367,11 +379,14 @@ void ReadTiff(TDIB& image, TStream& stream, int32_t page) {
     if (rgba) {
         ReadRgbaPage(tif, image, palette);
     } else if (ccitt) {
-        std::vector<uint8_t> buffer(static_cast<size_t>(scanlineBytes));
+        // A scanline is exactly RowBytes here (checked above), so it decodes straight into the
+        // picture row and is inverted there while it is in the cache.
         for (int32_t y = 0; y < h; ++y) {
-            if (TIFFReadScanline(tif, buffer.data(), static_cast<uint32_t>(y), 0) < 0) throw Exception("TIFFReadScanline");
-            std::memcpy(image.Rows[static_cast<size_t>(y)], buffer.data(), static_cast<size_t>(scanlineBytes));
+            uint8_t* row = image.Rows[static_cast<size_t>(y)];
+            if (TIFFReadScanline(tif, row, static_cast<uint32_t>(y), 0) < 0) throw Exception("TIFFReadScanline");
+            if (invert) InvertBytes(row, row, static_cast<size_t>(scanlineBytes));
         }
+        invert = false;
     } else {
         // RowsPerStrip as libtiff reports it: absent means one strip for the whole page.
         uint32_t rowsPerStrip = 0;
@@ -404,11 +419,15 @@ void ReadTiff(TDIB& image, TStream& stream, int32_t page) {
                             image.SetPixel(static_cast<int32_t>(x), static_cast<int32_t>(row0 + i), p[0] | (p[1] << 8) | (p[2] << 16));
                         }
                     }
+                } else if (invert) {
+                    InvertBytes(dst, src, static_cast<size_t>(scanlineBytes));
                 } else {
                     std::memcpy(dst, src, static_cast<size_t>(scanlineBytes));
                 }
             }
         }
+        // Single-sample rows were inverted as they were copied.
+        if (samples != 3 && samples != 4) invert = false;
     }
 
     if (invert) image.Invert();
@@ -504,20 +523,42 @@ void WriteTiff(TDIB& image, TStream& stream, bool append, TTiffCompression reque
             break;
     }
 
-    std::vector<uint8_t> buffer(static_cast<size_t>(image.Stride));
-    const bool copy = invertBytes || bits == 24;
-    for (int32_t y = 0; y < image.Height(); ++y) {
-        uint8_t* row = image.Rows[static_cast<size_t>(y)];
-        if (copy) {
-            std::memcpy(buffer.data(), row, buffer.size());
+    // A strip at a time: its rows are gathered top to bottom into one buffer (blue and red
+    // swapped for color rows, inverted for CCITT bilevel rows) and encoded in one call.
+    const int32_t h = image.Height(), w = image.Width();
+    const size_t rowBytes = static_cast<size_t>(image.RowBytes);
+    const int32_t stripRows = static_cast<int32_t>(std::min<uint32_t>(strip, static_cast<uint32_t>(h)));
+    std::vector<uint8_t> buffer(static_cast<size_t>(stripRows) * rowBytes);
+    // libtiff compresses a Deflate strip handed over whole (through libdeflate) into other
+    // bytes than the same rows handed over one by one (through zlib); those keep going a row
+    // at a time so that the files stay as they were.
+    const bool rowByRow = compression == tcDeflate;
+    for (int32_t row0 = 0; row0 < h; row0 += stripRows) {
+        const int32_t n = std::min(stripRows, h - row0);
+        for (int32_t i = 0; i < n; ++i) {
+            const uint8_t* src = image.Rows[static_cast<size_t>(row0 + i)];
+            uint8_t* dst = buffer.data() + static_cast<size_t>(i) * rowBytes;
             if (bits == 24) {
-                for (int32_t x = 0; x < image.Width(); ++x) std::swap(buffer[3 * size_t(x)], buffer[3 * size_t(x) + 2]);
+                for (int32_t x = 0; x < w; ++x) {
+                    dst[3 * x] = src[3 * x + 2];
+                    dst[3 * x + 1] = src[3 * x + 1];
+                    dst[3 * x + 2] = src[3 * x];
+                }
+            } else if (invertBytes) {
+                InvertBytes(dst, src, rowBytes);
             } else {
-                for (auto& b : buffer) b = static_cast<uint8_t>(~b);
+                std::memcpy(dst, src, rowBytes);
             }
-            row = buffer.data();
         }
-        if (TIFFWriteScanline(tif, row, static_cast<uint32_t>(y), 0) < 0) throw Exception("TIFFWriteScanLine");
+        if (rowByRow) {
+            for (int32_t i = 0; i < n; ++i)
+                if (TIFFWriteScanline(tif, buffer.data() + static_cast<size_t>(i) * rowBytes,
+                                      static_cast<uint32_t>(row0 + i), 0) < 0)
+                    throw Exception("TIFFWriteScanLine");
+        } else if (TIFFWriteEncodedStrip(tif, static_cast<uint32_t>(row0 / stripRows), buffer.data(),
+                                         static_cast<tmsize_t>(static_cast<size_t>(n) * rowBytes)) < 0) {
+            throw Exception("TIFFWriteScanLine");
+        }
     }
     if (!TIFFWriteDirectory(tif)) throw Exception("TIFFWriteDirectory");
 }
