@@ -91,6 +91,16 @@ void TDIB::Clear() {
 }
 
 void TDIB::CreateNew(int32_t width, int32_t height, uint8_t format, int32_t xResolution, int32_t yResolution) {
+    Allocate(width, height, format, xResolution, yResolution, true);
+}
+
+void TDIB::CreateNewForOverwrite(int32_t width, int32_t height, uint8_t format, int32_t xResolution,
+                                 int32_t yResolution) {
+    Allocate(width, height, format, xResolution, yResolution, false);
+}
+
+void TDIB::Allocate(int32_t width, int32_t height, uint8_t format, int32_t xResolution, int32_t yResolution,
+                    bool clearRows) {
     Clear();
     int32_t bits = FormatBitCount(format);
     if (bits == 0) throw Exception("Bit depht not allowed");
@@ -115,7 +125,8 @@ void TDIB::CreateNew(int32_t width, int32_t height, uint8_t format, int32_t xRes
         default: GetPixelProc = &TDIB::GetPixel24; SetPixelProc = &TDIB::SetPixel24; break;
     }
 
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, static_cast<size_t>(DIBSize));
+    // The header and the color table are written in full below; the rows only when asked.
+    HGLOBAL h = GlobalAlloc(clearRows ? GMEM_MOVEABLE | GMEM_ZEROINIT : GMEM_MOVEABLE, static_cast<size_t>(DIBSize));
     if (h == 0) RaiseLastOSError();
     Handle = h;
     try {
@@ -157,6 +168,8 @@ void TDIB::CreateNew(int32_t width, int32_t height, uint8_t format, int32_t xRes
     }
     Bits = Memory + 40 + 4 * PaletteSize;
     BuildRowTable();
+    if (!clearRows && Stride > RowBytes)
+        for (uint8_t* row : Rows) std::memset(row + RowBytes, 0, static_cast<size_t>(Stride - RowBytes));
 }
 
 void TDIB::SetHandle(HGLOBAL block) {

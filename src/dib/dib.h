@@ -131,6 +131,10 @@ public:
     // Allocates a blank image (every pixel palette index 0). Refuses negative sizes and sizes
     // whose block would not fit a signed 32-bit size.
     void CreateNew(int32_t width, int32_t height, uint8_t format, int32_t xResolution, int32_t yResolution);
+    // CreateNew for a file reader that writes all RowBytes of every row itself: the rows are
+    // not cleared first, only the padding bytes past RowBytes are. A reader that fails before
+    // every row is written must discard the image.
+    void CreateNewForOverwrite(int32_t width, int32_t height, uint8_t format, int32_t xResolution, int32_t yResolution);
     // Adopts a block. The block is checked against its real size first: a block whose header,
     // color table, pixel offset or rows do not fit inside it, or that is not a 40-byte,
     // uncompressed, bottom-up header with a supported bit count, is refused with an exception
@@ -486,6 +490,8 @@ public:
     void DrawBlobFrames(TBlobList& list, int32_t index);
 
 private:
+    void Allocate(int32_t width, int32_t height, uint8_t format, int32_t xResolution, int32_t yResolution,
+                  bool clearRows);
     void Convert8To1();
     void Convert4To1();
     void Convert8To4();

@@ -220,8 +220,9 @@ void ReadJpeg(TDIB& image, TStream& stream) {
         ydpi = ClampResolution(d->cinfo.Y_density * 2.54L);
     }
 
-    image.CreateNew(static_cast<int32_t>(d->cinfo.output_width), static_cast<int32_t>(d->cinfo.output_height), format,
-                    xdpi, ydpi);
+    // Every row is decoded into (or libjpeg fails the load in jpeg_finish_decompress).
+    image.CreateNewForOverwrite(static_cast<int32_t>(d->cinfo.output_width),
+                                static_cast<int32_t>(d->cinfo.output_height), format, xdpi, ydpi);
     // Straight into the picture rows (Rows holds them top to bottom), as many per call as
     // libjpeg has ready.
     while (d->cinfo.output_scanline < d->cinfo.output_height) {

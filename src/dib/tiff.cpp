@@ -372,7 +372,12 @@ void ReadTiff(TDIB& image, TStream& stream, int32_t page) {
     CheckImageSize(width, length, FormatBitCount(format));
     if (rgba) CheckImageSize(width, 1, 32);
 
-    image.CreateNew(static_cast<int32_t>(width), static_cast<int32_t>(length), format, xdpi, ydpi);
+    // The file's own rows below write every row byte, or the load fails; the RGBA reader
+    // sets pixels one by one and gets cleared rows.
+    if (rgba)
+        image.CreateNew(static_cast<int32_t>(width), static_cast<int32_t>(length), format, xdpi, ydpi);
+    else
+        image.CreateNewForOverwrite(static_cast<int32_t>(width), static_cast<int32_t>(length), format, xdpi, ydpi);
     if (format != fmt24Bit) image.SetPaletteFromLogPalette(table);
     const int32_t h = static_cast<int32_t>(length);
 
