@@ -458,10 +458,12 @@ void TFinestraPrincipale::closeEvent(QCloseEvent* event) {
     }
     if (!FClosing) {
         FClosing = true;
-        ShowInformation(ClosingMessage());
+        FormClose();
     }
     event->accept();
 }
+
+void TFinestraPrincipale::FormClose() { ShowInformation(ClosingMessage()); }
 
 void TFinestraPrincipale::dragEnterEvent(QDragEnterEvent* event) {
     if (!FBusy && event->mimeData()->hasUrls()) {
