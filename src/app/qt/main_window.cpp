@@ -379,6 +379,7 @@ bool TFinestraPrincipale::AskConfirmation(const QString& text) {
 
 QString TFinestraPrincipale::AskOpenFileName() {
     QFileDialog dialog(this, QString::fromLatin1(kOpenDialogTitle));
+    dialog.setObjectName(QStringLiteral("OpenDialog"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     QStringList filters = QtFileFilter(QString::fromLatin1(kOpenDialogFilter)).split(QStringLiteral(";;"));

@@ -724,6 +724,7 @@ private slots:
         TDialogAnswer answer([&](QDialog* d) {
             auto* dialog = qobject_cast<QFileDialog*>(d);
             QVERIFY(dialog);
+            QCOMPARE(dialog->objectName(), QStringLiteral("OpenDialog"));
             filters = dialog->nameFilters();
             QCOMPARE(dialog->selectedNameFilter(), filters.value(0));
             dialog->selectFile(SamplePath("report-gray.tif"));
