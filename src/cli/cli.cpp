@@ -24,6 +24,7 @@
 #include "dib/dib.h"
 #include "dib/image_file.h"
 #include "platform/exceptions.h"
+#include "platform/temp_files.h"
 #include "platform/text.h"
 
 namespace qil::cli {
@@ -469,6 +470,7 @@ public:
         name += std::to_string(counter++);
         name += ".tmp";
         Path = (p.parent_path() / name).string();
+        Tracked = std::make_unique<TTemporaryFileGuard>(Path);
     }
     ~TTempFile() {
         if (!Committed) ::unlink(Path.c_str());
@@ -483,6 +485,7 @@ public:
 private:
     std::string Final;
     bool Committed = false;
+    std::unique_ptr<TTemporaryFileGuard> Tracked;  // removed by an interrupting signal
 };
 
 void SavePage(TDIB& dib, const std::string& path, const std::string& format, bool append, const TOptions& o) {
