@@ -79,7 +79,8 @@ const char kToolHelp[] =
     "\n"
     "The output format follows OUTPUT's extension (.tif .tiff .bmp .jpg .jpeg .png, any case).\n"
     "Results are written under a temporary name and renamed, so a failed run never leaves a\n"
-    "broken file and never replaces an existing one. Numbers use '.' as decimal separator.\n"
+    "broken file and never replaces an existing one; Ctrl-C, kill or a hang-up removes the\n"
+    "temporary files of the writes in progress. Numbers use '.' as decimal separator.\n"
     "Messages go to stdout, errors to stderr as 'qil: FILE: MESSAGE'.\n"
     "Exit status: 0 success, 1 when an input failed (the others are still processed), 2 usage.\n";
 
