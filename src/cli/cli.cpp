@@ -24,6 +24,7 @@
 #include "dib/dib.h"
 #include "dib/image_file.h"
 #include "platform/exceptions.h"
+#include "platform/temp_files.h"
 #include "platform/text.h"
 
 namespace qil::cli {
@@ -78,7 +79,8 @@ const char kToolHelp[] =
     "\n"
     "The output format follows OUTPUT's extension (.tif .tiff .bmp .jpg .jpeg .png, any case).\n"
     "Results are written under a temporary name and renamed, so a failed run never leaves a\n"
-    "broken file and never replaces an existing one. Numbers use '.' as decimal separator.\n"
+    "broken file and never replaces an existing one; Ctrl-C, kill or a hang-up removes the\n"
+    "temporary files of the writes in progress. Numbers use '.' as decimal separator.\n"
     "Messages go to stdout, errors to stderr as 'qil: FILE: MESSAGE'.\n"
     "Exit status: 0 success, 1 when an input failed (the others are still processed), 2 usage.\n";
 
@@ -469,6 +471,7 @@ public:
         name += std::to_string(counter++);
         name += ".tmp";
         Path = (p.parent_path() / name).string();
+        Tracked = std::make_unique<TTemporaryFileGuard>(Path);
     }
     ~TTempFile() {
         if (!Committed) ::unlink(Path.c_str());
@@ -483,6 +486,7 @@ public:
 private:
     std::string Final;
     bool Committed = false;
+    std::unique_ptr<TTemporaryFileGuard> Tracked;  // removed by an interrupting signal
 };
 
 void SavePage(TDIB& dib, const std::string& path, const std::string& format, bool append, const TOptions& o) {

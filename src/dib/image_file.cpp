@@ -19,6 +19,7 @@
 #include "platform/exceptions.h"
 #include "platform/numeric.h"
 #include "platform/streams.h"
+#include "platform/temp_files.h"
 
 namespace qil {
 
@@ -186,6 +187,7 @@ void WriteFileAtomically(const std::string& fileName, bool startFromExisting,
     int fd = ::mkstemp(pattern.data());
     if (fd < 0) throw EFCreateError(Format("Cannot create file \"%s\". %s", fileName.c_str(), std::strerror(errno)));
     tempName = pattern.data();
+    TTemporaryFileGuard tracked(tempName);
     mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
     ::fchmod(fd, mode);
     ::close(fd);

@@ -78,8 +78,9 @@ private:
     int32_t FHorzSize = 0;
     int32_t FVertSize = 0;
     int32_t FDepth = 0;
-    int32_t FHorzResolution = 0;
-    int32_t FVertResolution = 0;
+    // Never below 1: an empty holder that never held an image reads 72 as well.
+    int32_t FHorzResolution = 72;
+    int32_t FVertResolution = 72;
     int32_t FPage = 0;
     int32_t FPageCount = 1;
     std::string FFileName;

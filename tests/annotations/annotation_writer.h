@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/exceptions.h"
+#include "failure_of.h"
 
 namespace qil::testing {
 
@@ -238,16 +239,6 @@ inline TiffFile BuildTiff(bool bigEndian, const std::vector<std::vector<TiffTag>
         f.put32(0);
     }
     return f;
-}
-
-// The message of the library exception F raises, or "" when it raises none.
-inline std::string failureOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
 }
 
 }  // namespace qil::testing

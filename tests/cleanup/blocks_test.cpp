@@ -13,19 +13,12 @@
 #include "cleanup/newspaper_page.h"
 #include "dib/dib.h"
 #include "platform/exceptions.h"
+#include "failure_of.h"
 
 using namespace qil;
+using qil::testing::failureOf;
 
 namespace {
-
-std::string Message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
-}
 
 // A white 1-bit page with the standard table (black 0, white 1).
 void MakeWhitePage(TDIB& d, int32_t w, int32_t h, int32_t dpi = 300) {
@@ -108,7 +101,7 @@ TEST(HalfSize, PyramidOfAnA4Page) {
 TEST(HalfSize, RefusesOtherFormats) {
     TDIB g;
     g.CreateNew(4, 4, fmt8Bit, 300, 300);
-    EXPECT_EQ(Message([&] { delete g.HalfSize(); }), "This operation requires 1 bit per pixel bitmap !");
+    EXPECT_EQ(failureOf([&] { delete g.HalfSize(); }), "This operation requires 1 bit per pixel bitmap !");
 }
 
 TEST(TrimBlock, ZeroTolerancesGiveTheTightBox) {
@@ -149,12 +142,12 @@ TEST(TrimBlock, RefusesBadArguments) {
     TDIB d;
     MakeWhitePage(d, 10, 10);
     for (const TRect& r : {TRect{-1, 0, 5, 5}, TRect{0, 0, 10, 5}, TRect{0, 0, 5, 10}, TRect{6, 0, 5, 5}, TRect{0, 12, 5, 5}}) {
-        EXPECT_EQ(Message([&] { d.TrimBlock(r, 0, 0); }), "Invalid rect !");
-        EXPECT_EQ(Message([&] { d.IsTextRegion(r); }), "Invalid rect !");
+        EXPECT_EQ(failureOf([&] { d.TrimBlock(r, 0, 0); }), "Invalid rect !");
+        EXPECT_EQ(failureOf([&] { d.IsTextRegion(r); }), "Invalid rect !");
     }
     TDIB g;
     g.CreateNew(4, 4, fmt8Bit, 300, 300);
-    EXPECT_EQ(Message([&] { g.TrimBlock(TRect{0, 0, 3, 3}, 0, 0); }), "This operation requires 1 bit per pixel bitmap !");
+    EXPECT_EQ(failureOf([&] { g.TrimBlock(TRect{0, 0, 3, 3}, 0, 0); }), "This operation requires 1 bit per pixel bitmap !");
 }
 
 TEST(IsTextRegion, TwoGapWidthsAndModerateDensity) {
@@ -278,7 +271,7 @@ TEST(FindImagesAndText, RefusesOtherFormats) {
     g.CreateNew(300, 300, fmt8Bit, 300, 300);
     TBlobList text, images;
     text.AddBlob(TRect{1, 1, 2, 2}, 0, 0, 0);
-    EXPECT_EQ(Message([&] { g.FindImagesAndText(text, images); }), "This operation requires 1 bit per pixel bitmap !");
+    EXPECT_EQ(failureOf([&] { g.FindImagesAndText(text, images); }), "This operation requires 1 bit per pixel bitmap !");
     EXPECT_EQ(text.Count(), 1);
 }
 

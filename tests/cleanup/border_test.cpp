@@ -8,8 +8,10 @@
 #include "dib/dib.h"
 #include "platform/exceptions.h"
 #include "platform/numeric.h"
+#include "failure_of.h"
 
 using namespace qil;
+using qil::testing::failureOf;
 
 namespace {
 
@@ -29,15 +31,6 @@ std::unique_ptr<TDIB> Bilevel(int32_t w, int32_t h, bool whiteFirst = false, int
 void PaintColumns(TDIB& d, int32_t x0, int32_t x1, int32_t value) {
     for (int32_t y = 0; y < d.Height(); ++y)
         for (int32_t x = x0; x <= x1; ++x) d.SetPixel(x, y, value);
-}
-
-std::string ExceptionText(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
 }
 
 TEST(BorderCountOnes, RowCountExcludesPaddingBits) {
@@ -64,8 +57,8 @@ TEST(BorderCountOnes, ColumnCount) {
 TEST(BorderCountOnes, RefuseOtherFormats) {
     TDIB d;
     d.CreateNew(4, 4, fmt8Bit, 72, 72);
-    EXPECT_EQ(ExceptionText([&] { d.CountRowOnes(0); }), "This operation requires 1 bit per pixel bitmap !");
-    EXPECT_EQ(ExceptionText([&] { d.CountColumnOnes(0); }), "This operation requires 1 bit per pixel bitmap !");
+    EXPECT_EQ(failureOf([&] { d.CountRowOnes(0); }), "This operation requires 1 bit per pixel bitmap !");
+    EXPECT_EQ(failureOf([&] { d.CountColumnOnes(0); }), "This operation requires 1 bit per pixel bitmap !");
 }
 
 TEST(FindBlackBorder, LeftBandOnBilevelPage) {
@@ -313,9 +306,9 @@ TEST(BackgroundIndex, TiesAndTheRangeOfDarkWhite) {
 TEST(BackgroundIndex, FourBitRaises) {
     TDIB d;
     d.CreateNew(4, 4, fmt4Bit, 72, 72);
-    EXPECT_EQ(ExceptionText([&] { d.BackgroundIndex(); }), "This operation requires 8 bit per pixel bitmap !");
+    EXPECT_EQ(failureOf([&] { d.BackgroundIndex(); }), "This operation requires 8 bit per pixel bitmap !");
     std::unique_ptr<TDIB> before(d.Duplicate());
-    EXPECT_EQ(ExceptionText([&] { d.ClearOutsideRect(Rect(1, 1, 2, 2)); }),
+    EXPECT_EQ(failureOf([&] { d.ClearOutsideRect(Rect(1, 1, 2, 2)); }),
               "This operation requires 8 bit per pixel bitmap !");
     EXPECT_EQ(0, std::memcmp(d.Bits, before->Bits, static_cast<size_t>(d.Stride) * 4));
 }

@@ -10,6 +10,7 @@
 #include "cleanup/local_threshold.h"
 #include "dib/dib.h"
 #include "platform/exceptions.h"
+#include "failure_of.h"
 
 using namespace qil;
 
@@ -49,12 +50,7 @@ std::unique_ptr<TDIB> blank8(int w, int h) {
 }
 
 void expectMessage(const std::function<void()>& fn, const char* message) {
-    try {
-        fn();
-        FAIL() << "no exception";
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), message);
-    }
+    EXPECT_EQ(qil::testing::failureOf(fn), message);
 }
 
 constexpr const char* kNeeds8 = "This operation requires 8 bit per pixel bitmap !";

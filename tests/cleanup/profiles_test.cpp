@@ -8,8 +8,10 @@
 
 #include "dib/dib.h"
 #include "platform/exceptions.h"
+#include "failure_of.h"
 
 using namespace qil;
+using qil::testing::failureOf;
 using V = std::vector<int32_t>;
 
 namespace {
@@ -25,15 +27,6 @@ void MakeRandomPage(TDIB& d, int32_t w, int32_t h, bool whiteFirst, uint32_t see
     // Garbage in every byte, padding included, so the routines must mask correctly.
     for (int32_t y = 0; y < h; ++y)
         for (int32_t i = 0; i < d.Stride; ++i) d.Rows[y][i] = static_cast<uint8_t>(rng());
-}
-
-std::string Message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
 }
 
 }  // namespace
@@ -67,8 +60,8 @@ TEST(Profiles, OneBitRectangleOutsideTheImageIsRefused) {
     TDIB d;
     MakeRandomPage(d, 10, 8, false, 1);
     for (const TRect& r : {TRect{-1, 0, 5, 5}, TRect{0, -1, 5, 5}, TRect{0, 0, 10, 5}, TRect{0, 0, 5, 8}}) {
-        EXPECT_EQ(Message([&] { d.ColumnProfile(r); }), "Invalid rect !");
-        EXPECT_EQ(Message([&] { d.RowProfile(r); }), "Invalid rect !");
+        EXPECT_EQ(failureOf([&] { d.ColumnProfile(r); }), "Invalid rect !");
+        EXPECT_EQ(failureOf([&] { d.RowProfile(r); }), "Invalid rect !");
     }
 }
 
@@ -119,7 +112,7 @@ TEST(Profiles, EightBitRangeFailures) {
         {false, {-1, 0, 2, 0}, "Invalid start column"},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Message([&] { c.column ? g.ColumnProfile(c.r) : g.RowProfile(c.r); }), c.message);
+        EXPECT_EQ(failureOf([&] { c.column ? g.ColumnProfile(c.r) : g.RowProfile(c.r); }), c.message);
     // In range, the rows / columns outside the image in the other direction are not looked at.
     EXPECT_EQ(g.ColumnProfile(TRect{-50, 0, 99, 3}).size(), 6u);
     EXPECT_EQ(g.RowProfile(TRect{0, -50, 5, 99}).size(), 4u);
@@ -149,7 +142,7 @@ TEST(Profiles, CountSetBitsInColumn) {
     EXPECT_EQ(d.CountSetBitsInColumn(40, 0, 6), 0);
     TDIB g;
     g.CreateNew(4, 4, fmt8Bit, 300, 300);
-    EXPECT_EQ(Message([&] { g.CountSetBitsInColumn(0, 0, 4); }), "This operation requires 1 bit per pixel bitmap !");
+    EXPECT_EQ(failureOf([&] { g.CountSetBitsInColumn(0, 0, 4); }), "This operation requires 1 bit per pixel bitmap !");
 }
 
 TEST(Profiles, FreeProfileReleases) {
@@ -209,7 +202,7 @@ TEST(ProfileToolkit, MeanMaxMin) {
     EXPECT_EQ(TDIB::ProfileMax({3, -1, 9, 2}), 9);
     EXPECT_EQ(TDIB::ProfileMin({3, -1, 9, 2}), -1);
     for (auto f : {&TDIB::ProfileMean, &TDIB::ProfileMax, &TDIB::ProfileMin})
-        EXPECT_EQ(Message([&] { f(V{}); }), "Invalid histo size");
+        EXPECT_EQ(failureOf([&] { f(V{}); }), "Invalid histo size");
 }
 
 TEST(ProfileToolkit, BinarizeProfile) {
@@ -230,9 +223,9 @@ TEST(ProfileToolkit, ProfileHistogram) {
     TDIB::ProfileHistogram({0}, histo, size);
     EXPECT_EQ(size, 1);
     EXPECT_EQ(histo, V{1});
-    EXPECT_EQ(Message([&] { TDIB::ProfileHistogram({}, histo, size); }), "Invalid histo size");
-    EXPECT_EQ(Message([&] { TDIB::ProfileHistogram({2, -1}, histo, size); }), "Invalid negative histo value !");
-    EXPECT_EQ(Message([&] { TDIB::ProfileHistogram({2147483647}, histo, size); }), "Invalid histo size");
+    EXPECT_EQ(failureOf([&] { TDIB::ProfileHistogram({}, histo, size); }), "Invalid histo size");
+    EXPECT_EQ(failureOf([&] { TDIB::ProfileHistogram({2, -1}, histo, size); }), "Invalid negative histo value !");
+    EXPECT_EQ(failureOf([&] { TDIB::ProfileHistogram({2147483647}, histo, size); }), "Invalid histo size");
 }
 
 TEST(ProfileToolkit, RunLengths) {

@@ -8,6 +8,7 @@
 
 #include "dib/dib.h"
 #include "platform/exceptions.h"
+#include "failure_of.h"
 
 using namespace qil;
 
@@ -38,12 +39,7 @@ THistogram histogramOf(std::initializer_list<std::pair<int, uint64_t>> bins) {
 }
 
 void expectMessage(const std::function<void()>& fn, const char* message) {
-    try {
-        fn();
-        FAIL() << "no exception";
-    } catch (const Exception& e) {
-        EXPECT_STREQ(e.what(), message);
-    }
+    EXPECT_EQ(qil::testing::failureOf(fn), message);
 }
 
 constexpr const char* kNeeds8 = "This operation requires 8 bit per pixel bitmap !";

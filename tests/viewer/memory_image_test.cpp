@@ -38,6 +38,8 @@ TEST(MemoryImage, HandOverSetsTheFileStateAndMissingResolutionReads72) {
     TMemoryImage holder;
     EXPECT_FALSE(holder.IsValid());
     EXPECT_EQ(holder.PageCount(), 1);
+    EXPECT_EQ(holder.HorzResolution(), 72);  // also before any image
+    EXPECT_EQ(holder.VertResolution(), 72);
     holder.SetImageHandle(Block(1000, 500, fmt8Bit, 0, 0));
     EXPECT_TRUE(holder.IsValid());
     EXPECT_EQ(holder.HorzSize(), 1000);

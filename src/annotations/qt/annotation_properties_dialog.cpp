@@ -15,6 +15,8 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QValidator>
@@ -421,6 +423,16 @@ TDialogAnnotationProperties::TDialogAnnotationProperties(QWidget* parent) : QDia
     connect(ButtonAdd, &QPushButton::clicked, this, [this] { Guarded(&TDialogAnnotationProperties::ButtonAddClick); });
     connect(ListBoxPoints, &QListWidget::itemClicked, this, [this] { ListBoxPointsClick(); });
     connect(ListBoxPoints, &QListWidget::currentRowChanged, this, [this] { ListBoxPointsClick(); });
+}
+
+void TDialogAnnotationProperties::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    QScreen* s = parentWidget() != nullptr ? parentWidget()->screen() : screen();
+    if (s == nullptr) s = QGuiApplication::primaryScreen();
+    if (s == nullptr) return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(s->availableGeometry().center());
+    move(frame.topLeft());
 }
 
 void TDialogAnnotationProperties::Guarded(void (TDialogAnnotationProperties::*handler)()) {

@@ -150,6 +150,10 @@ public:
     TFontDialog* FontDialog;
     QFileDialog* OpenDialog;
 
+protected:
+    // Centred on the desktop (the available area of the screen) each time it is shown.
+    void showEvent(QShowEvent* event) override;
+
 private:
     // Shows the font's description in EditFont, in the font's color.
     void ShowFont(const TFont& font);

@@ -299,6 +299,9 @@ void TControlResizer::BodyMouseUp(Qt::MouseButton button) {
 void TControlResizer::HandleMouseDown(THandleKind kind, Qt::MouseButton button, int x, int y) {
     if (Busy_ || button != Qt::LeftButton || !Resizable_) return;
     HideHandles();
+    // Hiding the pressed handle ends the widget system's own hold on the mouse: the handle
+    // takes the mouse explicitly for the rest of the drag.
+    if (TResizerHandle* handle = Handles_[kind]) handle->grabMouse();
     GrabX_ = -x;
     GrabY_ = -y;
     int W = Width(), H = Height();
@@ -353,6 +356,7 @@ void TControlResizer::HandleMouseMove(THandleKind kind, int x, int y) {
 
 void TControlResizer::HandleMouseUp(THandleKind kind, Qt::MouseButton button, int x, int y) {
     if (Busy_ || button != Qt::LeftButton || !Resizing_) return;
+    if (TResizerHandle* handle = Handles_[kind]; handle && QWidget::mouseGrabber() == handle) handle->releaseMouse();
     DrawFrame();
     EndFrame();
     Resizing_ = false;

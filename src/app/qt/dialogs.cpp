@@ -278,7 +278,9 @@ TDialogoDeskew::TDialogoDeskew(QWidget* parent, const QLocale& locale)
 void TDialogoDeskew::FormShow() { EditAccuracy->setText(NumberText(0.1L, DecimalSeparator())); }
 
 void TDialogoDeskew::showEvent(QShowEvent* event) {
-    FormShow();
+    // Only when the dialog becomes visible: the window system's own show events (a restore
+    // from minimized) must not overwrite what the user typed.
+    if (!event->spontaneous()) FormShow();
     TParameterDialog::showEvent(event);
 }
 

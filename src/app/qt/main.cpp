@@ -13,6 +13,7 @@
 #include <exception>
 
 #include "app/qt/main_window.h"
+#include "platform/temp_files.h"
 
 namespace {
 
@@ -57,6 +58,8 @@ int main(int argc, char* argv[]) {
             return 0;
         }
     }
+    // A save interrupted by Ctrl-C or a logout leaves no temporary file beside its target.
+    qil::RemoveTemporaryFilesOnSignals();
     TWorkbenchApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quorvane Image Workbench"));
     QApplication::setOrganizationName(QStringLiteral("Quorvane Technologies SpA"));

@@ -379,6 +379,7 @@ bool TFinestraPrincipale::AskConfirmation(const QString& text) {
 
 QString TFinestraPrincipale::AskOpenFileName() {
     QFileDialog dialog(this, QString::fromLatin1(kOpenDialogTitle));
+    dialog.setObjectName(QStringLiteral("OpenDialog"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     QStringList filters = QtFileFilter(QString::fromLatin1(kOpenDialogFilter)).split(QStringLiteral(";;"));
@@ -458,10 +459,12 @@ void TFinestraPrincipale::closeEvent(QCloseEvent* event) {
     }
     if (!FClosing) {
         FClosing = true;
-        ShowInformation(ClosingMessage());
+        FormClose();
     }
     event->accept();
 }
+
+void TFinestraPrincipale::FormClose() { ShowInformation(ClosingMessage()); }
 
 void TFinestraPrincipale::dragEnterEvent(QDragEnterEvent* event) {
     if (!FBusy && event->mimeData()->hasUrls()) {

@@ -138,6 +138,8 @@ public:
     // Equal panes: PanelOriginale width := (client width - splitter width) div 2.
     void FormShow();
     void FormResize();
+    // The window is closing: shows the closing message (closeEvent runs it once).
+    void FormClose();
 
     // Whether the left pane's annotation marks are shown (View > Show Annotations).
     bool AnnotationsShown() const;

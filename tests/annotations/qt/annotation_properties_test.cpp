@@ -77,6 +77,17 @@ void AnnotationPropertiesTest::FormControls() {
     QVERIFY(d.OkBtn->isDefault());
     QCOMPARE(d.CancelBtn->text(), QStringLiteral("Cancel"));
     QCOMPARE(d.font().pointSize(), 8);
+    {
+        // Centred on the desktop, also when its parent lies elsewhere.
+        QWidget owner;
+        owner.setGeometry(0, 0, 120, 90);
+        owner.show();
+        TDialogAnnotationProperties shown(&owner);
+        shown.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&shown));
+        const QPoint centre = shown.screen()->availableGeometry().center();
+        QVERIFY((shown.frameGeometry().center() - centre).manhattanLength() <= 2);
+    }
 
     struct Spin {
         QSpinBox* spin;

@@ -235,6 +235,37 @@ private slots:
         QVERIFY(top->isVisible());
     }
 
+    // Through the window, as the user drags: the pressed handle is hidden at once, yet it
+    // keeps the mouse until the release.
+    void dragsThroughTheWindow_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QPoint>("by");
+        QTest::addColumn<QRect>("result");
+        QTest::newRow("right") << int(TControlResizer::hkRight) << QPoint(30, 9) << QRect(100, 100, 230, 150);
+        QTest::newRow("top-left") << int(TControlResizer::hkTopLeft) << QPoint(-10, 20) << QRect(90, 120, 210, 130);
+        QTest::newRow("body") << -1 << QPoint(10, -4) << QRect(110, 96, 200, 150);
+    }
+    void dragsThroughTheWindow() {
+        QFETCH(int, kind);
+        QFETCH(QPoint, by);
+        QFETCH(QRect, result);
+        Scene s;
+        QWindow* window = s.parent.windowHandle();
+        const QPoint at = kind < 0 ? QPoint(150, 150)
+                                   : s.handle(static_cast<TControlResizer::THandleKind>(kind))->geometry().topLeft() +
+                                         QPoint(2, 2);
+        QTest::mousePress(window, Qt::LeftButton, {}, at);
+        QTest::mouseMove(window, at + by / 2);
+        QTest::mouseMove(window, at + by);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, at + by);
+        QVERIFY(!s.resizer->Resizing() && !s.resizer->Moving());
+        QCOMPARE(s.resizer->geometry(), result);
+        QCOMPARE(s.target->geometry(), result.adjusted(5, 5, -5, -5));
+        QCOMPARE(s.moved.size() + s.resized.size(), size_t{1});
+        QVERIFY(!QWidget::mouseGrabber());
+        QVERIFY(s.handle(TControlResizer::hkTop)->isVisible());
+    }
+
     void rightHandlePastMinWidth() {
         Scene s;
         QWidget* right = s.handle(TControlResizer::hkRight);

@@ -9,6 +9,7 @@
 #include "annotations/qt/marks.h"
 #include "annotations/qt/mouse.h"
 #include "dib/dib.h"
+#include "failure_of.h"
 #include "platform/exceptions.h"
 
 using namespace qil;
@@ -84,15 +85,6 @@ HGLOBAL TopDownPicture() {
     return block;
 }
 
-std::string FailureOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.what();
-    }
-    return "";
-}
-
 }  // namespace
 
 class MarksTest : public QObject {
@@ -100,8 +92,8 @@ class MarksTest : public QObject {
 private slots:
     void ownerMustBeAnEditor() {
         QObject other;
-        QCOMPARE(FailureOf([&] { TRectangleMark m(&other); }), std::string("Invalid Parent for Mark"));
-        QCOMPARE(FailureOf([&] { TLineMark m(nullptr); }), std::string("Invalid Parent for Mark"));
+        QCOMPARE(failureOf([&] { TRectangleMark m(&other); }), std::string("Invalid Parent for Mark"));
+        QCOMPARE(failureOf([&] { TLineMark m(nullptr); }), std::string("Invalid Parent for Mark"));
     }
 
     void defaults() {
@@ -156,7 +148,7 @@ private slots:
         TAnnotationsEditor editor;
         TLineMark* m = editor.AddLine();
         m->SetImageRect(TRect{0, 0, 9, 9});
-        QCOMPARE(FailureOf([&] { m->RenderUnscaled(); }), std::string("Non dovrebbe passare di qua..."));
+        QCOMPARE(failureOf([&] { m->RenderUnscaled(); }), std::string("Non dovrebbe passare di qua..."));
     }
 
     void linePointsFollowTheRectangle() {
@@ -169,7 +161,7 @@ private slots:
         m->SetImageRect(TRect{100, 100, 150, 250});  // x 50 / 100, y 150 / 50
         QCOMPARE(m->PointAt(0), (TPoint{5, 30}));
         QCOMPARE(m->PointAt(1), (TPoint{2, 9}));  // 2.5 rounds to 2
-        QCOMPARE(FailureOf([&] { m->PointAt(2); }), std::string("List index out of bounds (2)"));
+        QCOMPARE(failureOf([&] { m->PointAt(2); }), std::string("List index out of bounds (2)"));
         m->ClearPoints();
         QCOMPARE(m->PointCount(), 0);
     }

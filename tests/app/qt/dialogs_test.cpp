@@ -11,8 +11,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QSlider>
 #include <QSpinBox>
+#include <QSpontaneKeyEvent>
 #include <QTimer>
 #include <QtTest>
 
@@ -493,6 +495,12 @@ void DialogsTest::DeskewFormShowRewritesTheResolution() {
             QVERIFY(QTest::qWaitForWindowExposed(&d));
             QCOMPARE(d.EditAccuracy->text(), expected);
             QCOMPARE(static_cast<double>(qil::StrToFloat(d.Params().EditAccuracy, d.DecimalSeparator())), 0.1);
+            // The window system's show event after a restore from minimized keeps the text.
+            d.EditAccuracy->setText(QStringLiteral("0"));
+            QShowEvent restored;
+            QSpontaneKeyEvent::setSpontaneous(&restored);
+            qApp->notify(&d, &restored);  // sendEvent would clear the spontaneous flag
+            QCOMPARE(d.EditAccuracy->text(), QStringLiteral("0"));
             d.hide();
         }
     }

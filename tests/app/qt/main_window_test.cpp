@@ -25,6 +25,7 @@
 #include <QToolBar>
 #include <QUrl>
 #include <QWheelEvent>
+#include <QWindow>
 #include <QtTest>
 #include <functional>
 #include <thread>
@@ -554,6 +555,14 @@ private slots:
         w->Exit1->trigger();
         QCOMPARE(w->Informations, QStringList(ClosingMessage()));
         QVERIFY(!w->isVisible());
+
+        // The window's close box: the same message, once.
+        auto boxed = NewWindow();
+        QVERIFY(boxed->windowHandle()->close());
+        QCOMPARE(boxed->Informations, QStringList(ClosingMessage()));
+        QVERIFY(!boxed->isVisible());
+        boxed->close();
+        QCOMPARE(boxed->Informations.size(), 1);
     }
 
     void savesTheProcessedImage() {
@@ -715,6 +724,7 @@ private slots:
         TDialogAnswer answer([&](QDialog* d) {
             auto* dialog = qobject_cast<QFileDialog*>(d);
             QVERIFY(dialog);
+            QCOMPARE(dialog->objectName(), QStringLiteral("OpenDialog"));
             filters = dialog->nameFilters();
             QCOMPARE(dialog->selectedNameFilter(), filters.value(0));
             dialog->selectFile(SamplePath("report-gray.tif"));
