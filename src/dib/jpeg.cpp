@@ -12,6 +12,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
@@ -39,6 +40,8 @@ constexpr long kMaxJpegMemory = 1L << 30;
 // small file of many tiny scans could keep the decoder busy for a very long time; real
 // encoders write a few dozen at most.
 constexpr int kMaxJpegScans = 256;
+// Rows of one block row in raw data mode (sampling factors of up to 4 times 8 rows).
+constexpr int kMaxRawLines = 4 * DCTSIZE;
 
 struct ErrorManager {
     jpeg_error_mgr pub;
@@ -161,6 +164,7 @@ struct Decoder {
     Source src{};
     jpeg_progress_mgr progress{};
     std::vector<JOCTET> buffer = std::vector<JOCTET>(kBufferSize);
+    std::vector<JSAMPLE> scratch;  // rows of the last block row below the page (raw data)
     bool created = false;
     ~Decoder() {
         if (created) jpeg_destroy_decompress(&cinfo);
@@ -203,8 +207,15 @@ void ReadJpeg(TDIB& image, TStream& stream) {
     jpeg_read_header(&d->cinfo, TRUE);
     const bool gray = d->cinfo.jpeg_color_space == JCS_GRAYSCALE;
     d->cinfo.out_color_space = gray ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    // A gray page of whole 8 x 8 blocks across, one sample per block position: libjpeg's
+    // inverse DCT writes its rows straight into the picture rows (raw data), which skips the
+    // copy its gray "color conversion" makes of every row. The samples are the same.
+    const bool raw = gray && d->cinfo.num_components == 1 && d->cinfo.comp_info[0].h_samp_factor == 1 &&
+                     d->cinfo.comp_info[0].v_samp_factor == 1 && d->cinfo.image_width % DCTSIZE == 0;
+    d->cinfo.raw_data_out = raw ? TRUE : FALSE;
     // The size limit before libjpeg allocates its buffers for the image.
     CheckImageSize(d->cinfo.image_width, d->cinfo.image_height, gray ? 8 : 24);
+    if (raw) d->scratch.resize(d->cinfo.image_width);
     jpeg_start_decompress(&d->cinfo);
     const int components = d->cinfo.output_components;
     if (components != 1 && components != 3) throw Exception(Format("Invalid samples count: %d", components));
@@ -223,11 +234,27 @@ void ReadJpeg(TDIB& image, TStream& stream) {
     // Every row is decoded into (or libjpeg fails the load in jpeg_finish_decompress).
     image.CreateNewForOverwrite(static_cast<int32_t>(d->cinfo.output_width),
                                 static_cast<int32_t>(d->cinfo.output_height), format, xdpi, ydpi);
-    // Straight into the picture rows (Rows holds them top to bottom), as many per call as
-    // libjpeg has ready.
-    while (d->cinfo.output_scanline < d->cinfo.output_height) {
-        JSAMPARRAY rows = image.Rows.data() + d->cinfo.output_scanline;
-        if (jpeg_read_scanlines(&d->cinfo, rows, d->cinfo.output_height - d->cinfo.output_scanline) == 0) break;
+    if (raw) {
+        // A block row at a time; the rows of the last one below the page go to a scratch row.
+        const JDIMENSION h = d->cinfo.output_height;
+        const int lines = d->cinfo.max_v_samp_factor * d->cinfo.min_DCT_scaled_size;
+        if (lines <= 0 || lines > kMaxRawLines || d->cinfo.output_width != d->cinfo.image_width)
+            throw Exception("JPEG raw data: unexpected block layout");
+        JSAMPROW rows[kMaxRawLines];
+        JSAMPARRAY planes[1] = {rows};
+        while (d->cinfo.output_scanline < h) {
+            const JDIMENSION y0 = d->cinfo.output_scanline;
+            for (int i = 0; i < lines; ++i)
+                rows[i] = y0 + JDIMENSION(i) < h ? image.Rows[y0 + JDIMENSION(i)] : d->scratch.data();
+            if (jpeg_read_raw_data(&d->cinfo, planes, JDIMENSION(lines)) == 0) break;
+        }
+    } else {
+        // Straight into the picture rows (Rows holds them top to bottom), as many per call as
+        // libjpeg has ready.
+        while (d->cinfo.output_scanline < d->cinfo.output_height) {
+            JSAMPARRAY rows = image.Rows.data() + d->cinfo.output_scanline;
+            if (jpeg_read_scanlines(&d->cinfo, rows, d->cinfo.output_height - d->cinfo.output_scanline) == 0) break;
+        }
     }
     jpeg_finish_decompress(&d->cinfo);
 }
@@ -271,11 +298,30 @@ void WriteJpeg(TDIB& image, TStream& stream, bool progressive, uint8_t quality) 
     if (progressive) jpeg_simple_progression(&e->cinfo);
     e->cinfo.optimize_coding = FALSE;
 
+    // A gray page of whole 8 x 8 blocks across goes to the forward DCT as it is (raw data),
+    // skipping the copies libjpeg's gray "color conversion" and downsampling make of every
+    // row; the last block row is filled up with the last row, as libjpeg does itself.
+    const bool raw = components == 1 && image.Width() % DCTSIZE == 0 && e->cinfo.comp_info[0].h_samp_factor == 1 &&
+                     e->cinfo.comp_info[0].v_samp_factor == 1;
+    e->cinfo.raw_data_in = raw ? TRUE : FALSE;
     jpeg_start_compress(&e->cinfo, TRUE);
-    // libjpeg only reads the rows it is handed, so they go from the image as they are.
-    while (e->cinfo.next_scanline < e->cinfo.image_height) {
-        JSAMPARRAY rows = image.Rows.data() + e->cinfo.next_scanline;
-        if (jpeg_write_scanlines(&e->cinfo, rows, e->cinfo.image_height - e->cinfo.next_scanline) == 0) break;
+    if (raw) {
+        const JDIMENSION h = e->cinfo.image_height;
+        const int lines = e->cinfo.max_v_samp_factor * DCTSIZE;
+        if (lines <= 0 || lines > kMaxRawLines) throw Exception("JPEG raw data: unexpected block layout");
+        JSAMPROW rows[kMaxRawLines];
+        JSAMPARRAY planes[1] = {rows};
+        while (e->cinfo.next_scanline < h) {
+            const JDIMENSION y0 = e->cinfo.next_scanline;
+            for (int i = 0; i < lines; ++i) rows[i] = image.Rows[std::min(y0 + JDIMENSION(i), h - 1)];
+            if (jpeg_write_raw_data(&e->cinfo, planes, JDIMENSION(lines)) == 0) break;
+        }
+    } else {
+        // libjpeg only reads the rows it is handed, so they go from the image as they are.
+        while (e->cinfo.next_scanline < e->cinfo.image_height) {
+            JSAMPARRAY rows = image.Rows.data() + e->cinfo.next_scanline;
+            if (jpeg_write_scanlines(&e->cinfo, rows, e->cinfo.image_height - e->cinfo.next_scanline) == 0) break;
+        }
     }
     jpeg_finish_compress(&e->cinfo);
 }
