@@ -528,42 +528,29 @@ void WriteTiff(TDIB& image, TStream& stream, bool append, TTiffCompression reque
             break;
     }
 
-    // A strip at a time: its rows are gathered top to bottom into one buffer (blue and red
-    // swapped for color rows, inverted for CCITT bilevel rows) and encoded in one call.
+    // Rows that need changing (blue and red swapped for color rows, inverted for CCITT
+    // bilevel rows) go through one row buffer; the others go from the image as they are. The
+    // buffer starts on an 8-byte boundary, which the CCITT encoder's run search favours.
+    // (Whole strips handed to libtiff at once gain nothing here, and Deflate would compress
+    // them into other bytes.)
     const int32_t h = image.Height(), w = image.Width();
     const size_t rowBytes = static_cast<size_t>(image.RowBytes);
-    const int32_t stripRows = static_cast<int32_t>(std::min<uint32_t>(strip, static_cast<uint32_t>(h)));
-    std::vector<uint8_t> buffer(static_cast<size_t>(stripRows) * rowBytes);
-    // libtiff compresses a Deflate strip handed over whole (through libdeflate) into other
-    // bytes than the same rows handed over one by one (through zlib); those keep going a row
-    // at a time so that the files stay as they were.
-    const bool rowByRow = compression == tcDeflate;
-    for (int32_t row0 = 0; row0 < h; row0 += stripRows) {
-        const int32_t n = std::min(stripRows, h - row0);
-        for (int32_t i = 0; i < n; ++i) {
-            const uint8_t* src = image.Rows[static_cast<size_t>(row0 + i)];
-            uint8_t* dst = buffer.data() + static_cast<size_t>(i) * rowBytes;
-            if (bits == 24) {
-                for (int32_t x = 0; x < w; ++x) {
-                    dst[3 * x] = src[3 * x + 2];
-                    dst[3 * x + 1] = src[3 * x + 1];
-                    dst[3 * x + 2] = src[3 * x];
-                }
-            } else if (invertBytes) {
-                InvertBytes(dst, src, rowBytes);
-            } else {
-                std::memcpy(dst, src, rowBytes);
+    std::vector<uint8_t> buffer(static_cast<size_t>(image.Stride));
+    for (int32_t y = 0; y < h; ++y) {
+        uint8_t* row = image.Rows[static_cast<size_t>(y)];
+        if (bits == 24) {
+            uint8_t* dst = buffer.data();
+            for (int32_t x = 0; x < w; ++x) {
+                dst[3 * x] = row[3 * x + 2];
+                dst[3 * x + 1] = row[3 * x + 1];
+                dst[3 * x + 2] = row[3 * x];
             }
+            row = dst;
+        } else if (invertBytes) {
+            InvertBytes(buffer.data(), row, rowBytes);
+            row = buffer.data();
         }
-        if (rowByRow) {
-            for (int32_t i = 0; i < n; ++i)
-                if (TIFFWriteScanline(tif, buffer.data() + static_cast<size_t>(i) * rowBytes,
-                                      static_cast<uint32_t>(row0 + i), 0) < 0)
-                    throw Exception("TIFFWriteScanLine");
-        } else if (TIFFWriteEncodedStrip(tif, static_cast<uint32_t>(row0 / stripRows), buffer.data(),
-                                         static_cast<tmsize_t>(static_cast<size_t>(n) * rowBytes)) < 0) {
-            throw Exception("TIFFWriteScanLine");
-        }
+        if (TIFFWriteScanline(tif, row, static_cast<uint32_t>(y), 0) < 0) throw Exception("TIFFWriteScanLine");
     }
     if (!TIFFWriteDirectory(tif)) throw Exception("TIFFWriteDirectory");
 }
