@@ -277,7 +277,8 @@ void ReadTiff(TDIB& image, TStream& stream, int32_t page) {
     if (!handle) throw Exception("TIFFOpen");
     TIFF* tif = handle.get();
 
-    if (page < 0 || !TIFFSetDirectory(tif, static_cast<tdir_t>(page)))
+    // Opening has read the first page's directory already.
+    if (page < 0 || (page > 0 && !TIFFSetDirectory(tif, static_cast<tdir_t>(page))))
         throw Exception(Format("TIFFSetDirectory: Page = %d (the file has %u pages)", page,
                                static_cast<unsigned>(TIFFNumberOfDirectories(tif))));
 
